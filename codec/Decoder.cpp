@@ -1,0 +1,61 @@
+#include "codec/Excitation.h"
+#include "codec/SpeechCodec.h"
+
+#include <algorithm>
+
+namespace velmar {
+
+void SynthesisFilter(std::span<double, kSubframeSamples> subframe, const LpcSet& lpc,
+                     FilterMemory& memory) noexcept {
+    for (double& sample : subframe) {
+        const double s = sample + DotProduct(lpc.data(), memory.data(), kLpcOrder);
+        std::copy_backward(memory.begin(), memory.end() - 1, memory.end());
+        memory[0] = s;
+        sample = s;
+    }
+}
+
+void CSpeechCodec::DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std::int16_t erased) noexcept {
+    const FrameParams params = UnpackFrame(frame, erased);
+    const LspVector lsp = DecodeLsp(params.lspIndex, params.erased, decPrevLsp);
+    const SubframeLpcSets lpc = InterpolateLsp(lsp, decPrevLsp);
+    decPrevLsp = lsp;
+
+    // The past excitation followed by this frame's, so that each subframe's pitch prediction
+    // sees the earlier subframes of the same frame as built (unclamped).
+    std::array<double, kExcitationHistory + kFrameSamples> x{};
+    std::copy(decExcitation.begin(), decExcitation.end(), x.begin());
+    for (int i = 0; i < kSubframes; ++i) {
+        const SubframeParams& sub = params.sub[i];
+        const int lag = params.pitchLag[i / 2];
+        double* current = x.data() + kExcitationHistory + kSubframeSamples * i;
+        const SubframeVector pulses = BuildPulseVector(sub, lag);
+        std::copy(pulses.begin(), pulses.end(), current);
+        const SubframeVector pitch =
+            PitchContribution(ExcitationPast(x.data() + kSubframeSamples * i, kExcitationHistory), lag,
+                              sub.lagDelta, sub.pitchGainIndex);
+        for (int n = 0; n < kSubframeSamples; ++n) {
+            current[n] += pitch[n];
+        }
+    }
+
+    std::array<double, kFrameSamples> y{};
+    std::copy(x.begin() + kExcitationHistory, x.end(), y.begin());
+
+    // Only the stored history is clamped; the synthesis filter sees the excitation as built.
+    for (auto it = x.begin() + kExcitationHistory; it != x.end(); ++it) {
+        *it = ClampToSampleRange(*it);
+    }
+    std::copy(x.end() - kExcitationHistory, x.end(), decExcitation.begin());
+
+    for (int i = 0; i < kSubframes; ++i) {
+        SynthesisFilter(
+            std::span<double, kSubframeSamples>(y.data() + kSubframeSamples * i, kSubframeSamples), lpc[i],
+            decSynthMem);
+    }
+    for (int n = 0; n < kFrameSamples; ++n) {
+        out[n] = RoundToSample(y[n]);
+    }
+}
+
+} // namespace velmar

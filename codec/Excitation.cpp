@@ -1,0 +1,74 @@
+#include "codec/Excitation.h"
+
+#include "codec/Arithmetic.h"
+#include "codec/tables/PitchTables.h"
+#include "codec/tables/PulseTables.h"
+
+#include <cassert>
+
+namespace velmar {
+namespace {
+
+// Sharpening lags from here on would echo nothing useful inside the subframe.
+constexpr int kSharpeningLagLimit = 58;
+
+// Track t places pulse t at trackStep * code + trackStart.
+constexpr std::array<int, kPulsesPerSubframe> kTrackStart = {0, 2, 4, 6};
+constexpr std::array<int, kPulsesPerSubframe> kTrackStep = {8, 8, 8, 16};
+
+} // namespace
+
+PitchVector BuildPitchVector(ExcitationPast past, int lag) noexcept {
+    assert(lag >= kMinSubframeLag && lag <= kMaxSubframeLag);
+    PitchVector v{};
+    v[0] = past[kExcitationHistory - 2 - lag];
+    v[1] = past[kExcitationHistory - 1 - lag];
+    for (int j = 0; j < kPitchVectorLength - 2; ++j) {
+        v[j + 2] = past[kExcitationHistory - lag + (j % lag)];
+    }
+    return v;
+}
+
+SubframeVector PitchContribution(ExcitationPast past, int pitchLag, int lagDelta,
+                                 int pitchGainIndex) noexcept {
+    const PitchVector v = BuildPitchVector(past, pitchLag + lagDelta - 1);
+    const double* taps = PitchTapTable[pitchGainIndex].data();
+    SubframeVector out{};
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        out[n] = DotProduct(taps, v.data() + n, kPitchTaps);
+    }
+    return out;
+}
+
+Sharpening PitchSharpening(int subframeLag, int pitchGainIndex) noexcept {
+    return {subframeLag + SharpenLagOffset[pitchGainIndex], SharpenGain[pitchGainIndex]};
+}
+
+int PulsePosition(int pulse, int code) noexcept {
+    return kTrackStep[pulse] * code + kTrackStart[pulse];
+}
+
+SubframeVector BuildPulseVector(const SubframeParams& sub, int pitchLag) noexcept {
+    SubframeVector v{};
+    const double amplitude = PulseGainTable[sub.pulseGainIndex];
+    int shift = 0;
+    for (int t = 0; t < kPulsesPerSubframe; ++t) {
+        const int code = (sub.pulsePositions >> shift) & ((1 << kPulsePositionBits[t]) - 1);
+        shift += kPulsePositionBits[t];
+        const int position = PulsePosition(t, code);
+        if (position < kSubframeSamples) {
+            v[position] = ((sub.pulseSigns >> t) & 1) != 0 ? amplitude : -amplitude;
+        }
+    }
+
+    // In place and in increasing order, so an echo is echoed again one lag further on.
+    const Sharpening sharpening = PitchSharpening(pitchLag + sub.lagDelta - 1, sub.pitchGainIndex);
+    if (sharpening.lag < kSharpeningLagLimit) {
+        for (int n = sharpening.lag; n < kSubframeSamples; ++n) {
+            v[n] = v[n] + sharpening.gain * v[n - sharpening.lag];
+        }
+    }
+    return v;
+}
+
+} // namespace velmar

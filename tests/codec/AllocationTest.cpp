@@ -1,0 +1,50 @@
+// The codec must not touch the heap per frame: this binary counts every global allocation.
+#include "codec/SpeechCodec.h"
+#include "support/TestData.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<long> allocations{0};
+}
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed); // a statistic; no ordering needed
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace velmar {
+namespace {
+
+TEST(CodecAllocation, DecodingAllocatesNothing) {
+    test::Rng rng(test::kDefaultSeed);
+    std::vector<PackedFrame> frames(500);
+    for (auto& frame : frames) {
+        for (auto& byte : frame) {
+            byte = static_cast<std::uint8_t>(rng());
+        }
+    }
+    CSpeechCodec codec;
+    std::array<std::int16_t, kFrameSamples> out{};
+    const long before = allocations.load(std::memory_order_relaxed);
+    for (const PackedFrame& frame : frames) {
+        codec.DecodeFrame(frame, out);
+    }
+    EXPECT_EQ(allocations.load(std::memory_order_relaxed) - before, 0);
+}
+
+} // namespace
+} // namespace velmar
