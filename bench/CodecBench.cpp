@@ -1,0 +1,54 @@
+// Codec speed against real time. "x_realtime" is seconds of speech processed per second of CPU on
+// one core: the number of channels one core could keep up with.
+#include "codec/SpeechCodec.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace velmar {
+namespace {
+
+constexpr double kFrameSeconds = static_cast<double>(kFrameSamples) / kSampleRate;
+
+std::vector<std::uint8_t> ReadFile(const std::string& name) {
+    std::ifstream in(std::string(VELMAR_BENCH_DATA_DIR) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void SetRealTimeCounter(benchmark::State& state, std::int64_t frames) {
+    state.counters["x_realtime"] =
+        benchmark::Counter(static_cast<double>(frames) * kFrameSeconds, benchmark::Counter::kIsRate);
+    state.SetItemsProcessed(frames);
+}
+
+void BM_DecodeFrame(benchmark::State& state) {
+    const std::vector<std::uint8_t> bytes = ReadFile("vectors/encoder/s09_en_f_flite_slt.prm");
+    const std::size_t frameCount = bytes.size() / kPackedFrameBytes;
+    if (frameCount == 0) {
+        state.SkipWithError("speech frames not found");
+        return;
+    }
+    CSpeechCodec codec;
+    std::array<std::int16_t, kFrameSamples> out{};
+    std::size_t next = 0;
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        codec.DecodeFrame(ConstPackedFrameView(bytes.data() + next * kPackedFrameBytes, kPackedFrameBytes),
+                          out);
+        benchmark::DoNotOptimize(out.data());
+        next = next + 1 == frameCount ? 0 : next + 1;
+        ++frames;
+    }
+    SetRealTimeCounter(state, frames);
+}
+BENCHMARK(BM_DecodeFrame);
+
+} // namespace
+} // namespace velmar
+
+BENCHMARK_MAIN();

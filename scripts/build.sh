@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds into DIR (default build/) with any extra CMake arguments.
+# Usage: scripts/build.sh [DIR] [CMAKE ARGS...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-"$root/build"}
+shift || true
+cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+cmake --build "$dir"

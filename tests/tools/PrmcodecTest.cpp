@@ -1,0 +1,169 @@
+// The command-line tool as a user meets it: outputs, messages, exit status, and no partial files.
+#include "codec/SpeechCodec.h"
+#include "support/RunProcess.h"
+#include "support/TestData.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+namespace velmar {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kTool = VELMAR_PRMCODEC;
+
+test::ProcessResult Prmcodec(const std::vector<std::string>& args) {
+    return test::RunProcess(kTool, args);
+}
+
+fs::path SpeechVector() {
+    return test::DataDir() / "vectors" / "encoder" / "s09_en_f_flite_slt.prm";
+}
+
+std::vector<std::int16_t> ReadWav(const fs::path& path, SF_INFO& info) {
+    SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
+    if (sound == nullptr) {
+        return {};
+    }
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames));
+    sf_read_short(sound, samples.data(), info.frames);
+    sf_close(sound);
+    return samples;
+}
+
+// Everything in the folder, so a test can prove nothing was left behind.
+std::vector<std::string> Listing(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Prmcodec, DecodeWritesTheDecodedSpeechAsAnEightKilohertzWav) {
+    test::CTempDir dir;
+    const fs::path wav = dir.Path() / "speech.wav";
+    const test::ProcessResult result = Prmcodec({"decode", SpeechVector().string(), wav.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find(wav.string()), std::string::npos) << "says where it wrote";
+
+    SF_INFO info{};
+    const std::vector<std::int16_t> samples = ReadWav(wav, info);
+    EXPECT_EQ(info.samplerate, 8000);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(samples,
+              test::ReadPcm16(test::DataDir() / "vectors" / "encoder" / "s09_en_f_flite_slt.decoded.pcm"));
+    EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"speech.wav"});
+}
+
+TEST(Prmcodec, DecodeIgnoresAnIncompleteLastFrameAndSaysSo) {
+    test::CTempDir dir;
+    std::vector<std::uint8_t> bytes = test::ReadBytes(SpeechVector());
+    const std::size_t frames = bytes.size() / kPackedFrameBytes;
+    bytes.insert(bytes.end(), {1, 2, 3, 4, 5, 6, 7});
+    const fs::path prm = dir.Path() / "odd.prm";
+    test::WriteBytes(prm, bytes);
+    const test::ProcessResult result = Prmcodec({"decode", prm.string(), (dir.Path() / "odd.wav").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("7 bytes"), std::string::npos) << result.err;
+    SF_INFO info{};
+    EXPECT_EQ(ReadWav(dir.Path() / "odd.wav", info).size(), frames * kFrameSamples);
+}
+
+TEST(Prmcodec, InfoDescribesTheFile) {
+    test::CTempDir dir;
+    std::vector<std::uint8_t> bytes =
+        test::ReadBytes(test::DataDir() / "vectors" / "decoder" / "random_bytes.prm");
+    std::size_t invalid = 0;
+    for (std::size_t at = 0; at + kPackedFrameBytes <= bytes.size(); at += kPackedFrameBytes) {
+        invalid += UnpackFrame(ConstPackedFrameView(bytes.data() + at, kPackedFrameBytes), 0).erased;
+    }
+    ASSERT_GT(invalid, 0u);
+    bytes.insert(bytes.end(), 5, 0);
+    const fs::path prm = dir.Path() / "random.prm";
+    test::WriteBytes(prm, bytes);
+
+    const test::ProcessResult result = Prmcodec({"info", prm.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("Frames:                300\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Duration:              0:09.0"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Incomplete last frame: 5 bytes\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Invalid frames:        " + std::to_string(invalid) + "\n"), std::string::npos)
+        << result.out;
+}
+
+TEST(Prmcodec, BadInputsAreReportedAndLeaveNoOutput) {
+    test::CTempDir dir;
+    const fs::path empty = dir.Path() / "empty.prm";
+    test::WriteBytes(empty, {});
+    const fs::path tiny = dir.Path() / "tiny.prm";
+    test::WriteBytes(tiny, std::vector<std::uint8_t>(17, 0));
+    fs::create_directory(dir.Path() / "folder.prm");
+    const struct {
+        std::string input;
+        std::string expected;
+    } cases[] = {
+        {(dir.Path() / "missing.prm").string(), "No such file or directory"},
+        {empty.string(), "is empty"},
+        {tiny.string(), "holds no whole frame"},
+        {(dir.Path() / "folder.prm").string(), "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        const auto before = Listing(dir.Path());
+        for (const char* command : {"decode", "info"}) {
+            std::vector<std::string> args = {command, c.input};
+            if (std::string(command) == "decode") {
+                args.push_back((dir.Path() / "out.wav").string());
+            }
+            const test::ProcessResult result = Prmcodec(args);
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_NE(result.err.find(c.input), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
+            EXPECT_EQ(Listing(dir.Path()), before);
+        }
+    }
+}
+
+TEST(Prmcodec, UnwritableOutputsAreReportedAndLeaveNoOutput) {
+    test::CTempDir dir;
+    fs::create_directory(dir.Path() / "taken.wav");
+    const struct {
+        fs::path output;
+        std::string expected;
+    } cases[] = {
+        {dir.Path() / "no-such-folder" / "out.wav", "No such file or directory"},
+        {dir.Path() / "taken.wav", "Is a directory"},
+        {"/proc/velmar-out.wav", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        const auto before = Listing(dir.Path());
+        const test::ProcessResult result = Prmcodec({"decode", SpeechVector().string(), c.output.string()});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.err.find("cannot create '" + c.output.string() + "'"), std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
+        EXPECT_EQ(Listing(dir.Path()), before);
+    }
+}
+
+TEST(Prmcodec, HelpAndUsageErrors) {
+    const test::ProcessResult help = Prmcodec({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("decode IN.prm OUT.wav"), std::string::npos);
+    EXPECT_NE(help.out.find("info IN.prm"), std::string::npos);
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"frobnicate"}, {"decode", "only-one.prm"}, {"info"}}) {
+        const test::ProcessResult result = Prmcodec(args);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;
+    }
+}
+
+} // namespace
+} // namespace velmar
