@@ -6,7 +6,8 @@ target_compile_options(velmar_flags INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Werror -ffp-contract=off)
 
 if(VELMAR_SANITIZE STREQUAL "address")
-    set(velmar_sanitize_flags -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    set(velmar_sanitize_flags -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all
+        -fno-omit-frame-pointer)
     add_compile_definitions(_GLIBCXX_ASSERTIONS)
 elseif(VELMAR_SANITIZE STREQUAL "thread")
     set(velmar_sanitize_flags -fsanitize=thread -fno-omit-frame-pointer)
