@@ -48,6 +48,37 @@ void BM_DecodeFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeFrame);
 
+std::vector<std::int16_t> ReadPcm(const std::string& name) {
+    const std::vector<std::uint8_t> bytes = ReadFile(name);
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
+    return samples;
+}
+
+// Speech keeps every stage busy: voiced frames admit many triples to the pulse search.
+void BM_EncodeFrame(benchmark::State& state) {
+    const std::vector<std::int16_t> samples = ReadPcm("vectors/encoder/s08_en_m_espeak_enus.pcm");
+    const std::size_t frameCount = samples.size() / kFrameSamples;
+    if (frameCount == 0) {
+        state.SkipWithError("speech samples not found");
+        return;
+    }
+    CSpeechCodec codec;
+    PackedFrame out{};
+    std::size_t next = 0;
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        codec.EncodeFrame(ConstSampleFrame(samples.data() + next * kFrameSamples, kFrameSamples), out);
+        benchmark::DoNotOptimize(out.data());
+        next = next + 1 == frameCount ? 0 : next + 1;
+        ++frames;
+    }
+    SetRealTimeCounter(state, frames);
+}
+BENCHMARK(BM_EncodeFrame);
+
 } // namespace
 } // namespace velmar
 

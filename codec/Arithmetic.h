@@ -17,6 +17,17 @@ inline double DotProduct(const double* a, const double* b, int n) noexcept {
     return sum;
 }
 
+// Two independent sums held side by side in one SSE2 register: each lane is an ordinary double
+// with its own order of summation, so results are those of scalar code. Used where many sums of
+// the same shape run at once (correlations over lags, convolutions).
+using DoublePair = double __attribute__((vector_size(2 * sizeof(double))));
+
+inline DoublePair LoadPair(const double* p) noexcept {
+    DoublePair v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
 inline constexpr double kSampleMax = 32767.0;
 inline constexpr double kSampleMin = -32768.0;
 // A value beyond these rounds outside the 16-bit range.

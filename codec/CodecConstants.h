@@ -62,4 +62,34 @@ inline constexpr int kAnalysisWindowSize = 180;
 inline constexpr int kLpcHistory = 120;
 inline constexpr int kPrefilterTaps = 9;
 
+// Encoder. The LPC analysis looks one subframe ahead, so the coded speech lags the input by that much.
+inline constexpr int kEncoderDelay = kSubframeSamples;
+static_assert(kLpcHistory == 2 * kEncoderDelay && kAnalysisWindowSize == 3 * kSubframeSamples);
+
+// Open-loop pitch: lags searched on half a frame of weighted speech each; the harmonic weighting
+// looks up to three samples either side of that lag, so the weighted history covers the longest.
+inline constexpr int kOpenLoopMinLag = kMinPitchLag;
+inline constexpr int kOpenLoopMaxLag = 142;
+inline constexpr int kOpenLoopWindow = kFrameSamples / 2;
+inline constexpr int kHarmonicLagSpread = 3;
+inline constexpr int kWeightedHistory = 145;
+inline constexpr int kWeightedBufferSize = kWeightedHistory + kFrameSamples;
+static_assert(kOpenLoopMaxLag + kHarmonicLagSpread <= kWeightedHistory);
+
+// LSP root search on a grid of the upper half circle, one point per LSP unit.
+inline constexpr int kLspGridPoints = 256;
+
+// Pulse search: threshold passes granted to every subframe (unspent ones carry over within a
+// frame); positions per track, and the backward-filtered target padded past the subframe so that
+// the third and fourth tracks' out-of-subframe positions read zeros.
+inline constexpr int kPulseSearchBudget = 120;
+// A pulse-sharpening lag of this or more would echo nothing useful inside the subframe.
+inline constexpr int kSharpenLagLimit = kSubframeSamples - 2;
+inline constexpr int kTrackPositions = 8;
+inline constexpr int kPulseTargetLength = kSubframeSamples + 4;
+inline constexpr int kTrackPairs = 6;
+inline constexpr int kImpulseCorrelationValues =
+    kPulsesPerSubframe * kTrackPositions + kTrackPairs * kTrackPositions * kTrackPositions;
+static_assert(kImpulseCorrelationValues == 416);
+
 } // namespace velmar

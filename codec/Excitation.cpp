@@ -9,9 +9,6 @@
 namespace velmar {
 namespace {
 
-// Sharpening lags from here on would echo nothing useful inside the subframe.
-constexpr int kSharpeningLagLimit = 58;
-
 // Track t places pulse t at trackStep * code + trackStart.
 constexpr std::array<int, kPulsesPerSubframe> kTrackStart = {0, 2, 4, 6};
 constexpr std::array<int, kPulsesPerSubframe> kTrackStep = {8, 8, 8, 16};
@@ -23,8 +20,12 @@ PitchVector BuildPitchVector(ExcitationPast past, int lag) noexcept {
     PitchVector v{};
     v[0] = past[kExcitationHistory - 2 - lag];
     v[1] = past[kExcitationHistory - 1 - lag];
+    // The last `lag` past samples, repeated; the offset wraps without a division per sample.
+    const int start = kExcitationHistory - lag;
+    int offset = 0;
     for (int j = 0; j < kPitchVectorLength - 2; ++j) {
-        v[j + 2] = past[kExcitationHistory - lag + (j % lag)];
+        v[j + 2] = past[start + offset];
+        offset = offset + 1 == lag ? 0 : offset + 1;
     }
     return v;
 }
@@ -63,7 +64,7 @@ SubframeVector BuildPulseVector(const SubframeParams& sub, int pitchLag) noexcep
 
     // In place and in increasing order, so an echo is echoed again one lag further on.
     const Sharpening sharpening = PitchSharpening(pitchLag + sub.lagDelta - 1, sub.pitchGainIndex);
-    if (sharpening.lag < kSharpeningLagLimit) {
+    if (sharpening.lag < kSharpenLagLimit) {
         for (int n = sharpening.lag; n < kSubframeSamples; ++n) {
             v[n] = v[n] + sharpening.gain * v[n - sharpening.lag];
         }

@@ -63,6 +63,12 @@ public:
     std::int16_t vadAdapt = 0;
     std::array<std::int16_t, 4> vadLags = {1, 1, 60, 60};
 
+    // Codes 240 samples as one frame and returns the voice-activity decision (1 active, 0 not);
+    // every frame is coded whatever the decision. `sensitivity` 0 .. 100 raises the activity
+    // threshold from 0.4 to 1.0 times its base. The coded speech lags the input by 60 samples.
+    std::int16_t EncodeFrame(ConstSampleFrame samples, PackedFrameView out,
+                             std::int16_t sensitivity = 50) noexcept;
+
     // Turns one coded frame into 240 samples. Any 18 bytes decode: an invalid frame is decoded in
     // the erased mode. `erased` non-zero marks the frame lost without reading it.
     void DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std::int16_t erased = 0) noexcept;

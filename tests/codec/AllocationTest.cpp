@@ -46,5 +46,22 @@ TEST(CodecAllocation, DecodingAllocatesNothing) {
     EXPECT_EQ(allocations.load(std::memory_order_relaxed) - before, 0);
 }
 
+TEST(CodecAllocation, EncodingAllocatesNothing) {
+    test::Rng rng(test::kDefaultSeed);
+    std::vector<std::int16_t> samples(500 * kFrameSamples);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        // Loud and quiet stretches, so that every search path runs.
+        samples[n] = static_cast<std::int16_t>(any(rng) >> ((n / kFrameSamples) % 12));
+    }
+    CSpeechCodec codec;
+    PackedFrame out{};
+    const long before = allocations.load(std::memory_order_relaxed);
+    for (std::size_t f = 0; f < samples.size() / kFrameSamples; ++f) {
+        codec.EncodeFrame(ConstSampleFrame(samples.data() + f * kFrameSamples, kFrameSamples), out);
+    }
+    EXPECT_EQ(allocations.load(std::memory_order_relaxed) - before, 0);
+}
+
 } // namespace
 } // namespace velmar

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <cmath>
+
 namespace velmar {
 namespace {
 
@@ -151,14 +153,142 @@ TEST(Prmcodec, UnwritableOutputsAreReportedAndLeaveNoOutput) {
     }
 }
 
+fs::path SpeechInputPcm() {
+    return test::DataDir() / "vectors" / "encoder" / "s08_en_m_espeak_enus.pcm";
+}
+
+std::vector<std::uint8_t> VectorFrames() {
+    return test::ReadBytes(test::DataDir() / "vectors" / "encoder" / "s08_en_m_espeak_enus.prm");
+}
+
+void WriteWav(const fs::path& path, int rate, int channels, const std::vector<std::int16_t>& interleaved) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* sound = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(sound, nullptr);
+    sf_writef_short(sound, interleaved.data(), static_cast<sf_count_t>(interleaved.size()) / channels);
+    sf_close(sound);
+}
+
+TEST(Prmcodec, EncodeOfRawSpeechGivesTheKnownFramesAndPadsTheLastPart) {
+    test::CTempDir dir;
+    const fs::path prm = dir.Path() / "speech.prm";
+    const test::ProcessResult result = Prmcodec({"encode", "--raw", SpeechInputPcm().string(), prm.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::uint8_t> expected = VectorFrames();
+    const std::vector<std::uint8_t> got = test::ReadBytes(prm);
+    // The input ends 80 samples into a frame: those are kept in one more, silence-padded frame.
+    ASSERT_EQ(test::ReadPcm16(SpeechInputPcm()).size() % kFrameSamples, 80u);
+    ASSERT_EQ(got.size(), expected.size() + kPackedFrameBytes);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
+    EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"speech.prm"});
+}
+
+TEST(Prmcodec, EncodeReadsWavFilesAndStandardInputAlike) {
+    test::CTempDir dir;
+    const std::vector<std::int16_t> speech = test::ReadPcm16(SpeechInputPcm());
+    const fs::path wav = dir.Path() / "speech.wav";
+    WriteWav(wav, 8000, 1, speech);
+    const fs::path fromRaw = dir.Path() / "raw.prm";
+    ASSERT_EQ(Prmcodec({"encode", "--raw", SpeechInputPcm().string(), fromRaw.string()}).exitCode, 0);
+    const std::vector<std::uint8_t> reference = test::ReadBytes(fromRaw);
+
+    const fs::path fromWav = dir.Path() / "wav.prm";
+    ASSERT_EQ(Prmcodec({"encode", wav.string(), fromWav.string()}).exitCode, 0);
+    EXPECT_EQ(test::ReadBytes(fromWav), reference);
+
+    const fs::path fromPipe = dir.Path() / "pipe.prm";
+    test::ProcessResult piped = test::RunProcess(kTool, {"encode", "-", fromPipe.string()}, wav);
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(test::ReadBytes(fromPipe), reference);
+
+    piped = test::RunProcess(kTool, {"encode", "--raw", "-", fromPipe.string()}, SpeechInputPcm());
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(test::ReadBytes(fromPipe), reference);
+}
+
+TEST(Prmcodec, EncodeMixesAndResamplesOtherFormats) {
+    // Two seconds of a 440 Hz tone in the left channel only, at 44.1 kHz: mixing halves it,
+    // resampling keeps its length.
+    test::CTempDir dir;
+    constexpr int kRate = 44100;
+    std::vector<std::int16_t> stereo;
+    for (int n = 0; n < 2 * kRate; ++n) {
+        stereo.push_back(static_cast<std::int16_t>(std::lround(16000.0 * std::sin(2 * M_PI * 440.0 * n / kRate))));
+        stereo.push_back(0);
+    }
+    const fs::path wav = dir.Path() / "tone.wav";
+    WriteWav(wav, kRate, 2, stereo);
+    const fs::path out = dir.Path() / "tone-heard.wav";
+    const test::ProcessResult result = Prmcodec({"transcode", wav.string(), out.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    SF_INFO info{};
+    const std::vector<std::int16_t> heard = ReadWav(out, info);
+    EXPECT_EQ(info.samplerate, 8000);
+    EXPECT_EQ(heard.size(), 67u * kFrameSamples) << "16000 samples are 66 frames and a padded 67th";
+    // After the codec's start-up, the tone comes back at about half its amplitude (8000).
+    double energy = 0.0;
+    for (std::size_t n = 4000; n < 14000; ++n) {
+        energy += static_cast<double>(heard[n]) * heard[n];
+    }
+    const double rms = std::sqrt(energy / 10000.0);
+    EXPECT_GT(rms, 8000.0 / std::sqrt(2.0) * 0.5);
+    EXPECT_LT(rms, 8000.0 / std::sqrt(2.0) * 1.5);
+}
+
+TEST(Prmcodec, TranscodeIsEncodeThenDecode) {
+    test::CTempDir dir;
+    const fs::path prm = dir.Path() / "speech.prm";
+    const fs::path decoded = dir.Path() / "decoded.wav";
+    const fs::path transcoded = dir.Path() / "transcoded.wav";
+    ASSERT_EQ(Prmcodec({"encode", "--raw", SpeechInputPcm().string(), prm.string()}).exitCode, 0);
+    ASSERT_EQ(Prmcodec({"decode", prm.string(), decoded.string()}).exitCode, 0);
+    ASSERT_EQ(Prmcodec({"transcode", "--raw", SpeechInputPcm().string(), transcoded.string()}).exitCode, 0);
+    SF_INFO a{}, b{};
+    EXPECT_EQ(ReadWav(decoded, a), ReadWav(transcoded, b));
+}
+
+TEST(Prmcodec, EncodeRejectsInputsWithoutAudio) {
+    test::CTempDir dir;
+    const fs::path text = dir.Path() / "notes.txt";
+    test::WriteBytes(text, {'h', 'e', 'l', 'l', 'o', '\n'});
+    const fs::path empty = dir.Path() / "empty.raw";
+    test::WriteBytes(empty, {});
+    const struct {
+        std::vector<std::string> args;
+        std::string expected;
+    } cases[] = {
+        {{"encode", text.string()}, "--raw"},
+        {{"encode", "--raw", empty.string()}, "holds no audio"},
+        {{"encode", (dir.Path() / "missing.wav").string()}, "No such file or directory"},
+        {{"transcode", dir.Path().string()}, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        const auto before = Listing(dir.Path());
+        std::vector<std::string> args = c.args;
+        args.push_back((dir.Path() / "out.prm").string());
+        const test::ProcessResult result = Prmcodec(args);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
+        EXPECT_EQ(Listing(dir.Path()), before);
+    }
+}
+
 TEST(Prmcodec, HelpAndUsageErrors) {
     const test::ProcessResult help = Prmcodec({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("decode IN.prm OUT.wav"), std::string::npos);
     EXPECT_NE(help.out.find("info IN.prm"), std::string::npos);
 
+    EXPECT_NE(help.out.find("encode IN OUT.prm"), std::string::npos);
+    EXPECT_NE(help.out.find("transcode IN OUT.wav"), std::string::npos);
+
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"frobnicate"}, {"decode", "only-one.prm"}, {"info"}}) {
+         {std::vector<std::string>{}, {"frobnicate"}, {"decode", "only-one.prm"}, {"info"}, {"--bogus", "info", "x"},
+          {"decode", "--raw", "a.prm", "b.wav"}}) {
         const test::ProcessResult result = Prmcodec(args);
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;

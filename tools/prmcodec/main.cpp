@@ -1,13 +1,17 @@
 // prmcodec: the command-line face of the speech codec. Decodes ".prm" files to WAV and describes
 // them; every failure is reported on stderr with a non-zero exit and leaves no partial output.
 #include "FrameFile.h"
+#include "OutputFile.h"
+#include "SpeechInput.h"
 #include "WavWriter.h"
 #include "codec/SpeechCodec.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace velmar {
@@ -23,10 +27,17 @@ constexpr const char* kUsage =
     "(headerless 18-byte frames, 30 ms of 8 kHz 16-bit mono speech each).\n"
     "\n"
     "Commands:\n"
+    "  encode IN OUT.prm       encode speech into a frame file\n"
+    "  transcode IN OUT.wav    encode and decode in one go: the speech as a listener hears it\n"
     "  decode IN.prm OUT.wav   decode a frame file into an 8 kHz 16-bit mono WAV file\n"
     "  info IN.prm             show frames, duration, an incomplete last frame and invalid frames\n"
     "\n"
+    "IN of encode and transcode is any audio file libsndfile reads (WAV, FLAC, OGG, ...), at any\n"
+    "sample rate and channel count: it is mixed to mono and resampled to 8000 Hz. A last part\n"
+    "shorter than a frame is padded with silence. \"-\" reads standard input.\n"
+    "\n"
     "Options:\n"
+    "  --raw                   IN is headerless 16-bit little-endian 8 kHz mono\n"
     "  -h, --help              show this help and exit\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on wrong usage.\n";
@@ -150,6 +161,151 @@ int Info(const std::string& inPath) {
     return 0;
 }
 
+// A progress line on stderr for long inputs, redrawn in place; only when stderr is a terminal.
+class CProgress {
+public:
+    CProgress(const std::string& inputName, double totalSeconds)
+        : name(inputName)
+        , total(totalSeconds)
+        , enabled(::isatty(STDERR_FILENO) == 1 && totalSeconds > kShortInputSeconds) {}
+    ~CProgress() { Finish(); }
+    CProgress(const CProgress&) = delete;
+    CProgress& operator=(const CProgress&) = delete;
+
+    void Update(double doneSeconds) {
+        if (!enabled) {
+            return;
+        }
+        const int percent = static_cast<int>(std::min(100.0, 100.0 * doneSeconds / total));
+        if (percent == shownPercent) {
+            return;
+        }
+        shownPercent = percent;
+        constexpr int kBarWidth = 30;
+        const int filled = percent * kBarWidth / 100;
+        std::fprintf(stderr, "\rEncoding %s %3d%% [%.*s%.*s] %s of %s", name.c_str(), percent, filled,
+                     "##############################", kBarWidth - filled, "..............................",
+                     Clock(doneSeconds).c_str(), Clock(total).c_str());
+        std::fflush(stderr);
+        drawn = true;
+    }
+
+    void Finish() {
+        if (drawn) {
+            std::fputc('\n', stderr);
+            drawn = false;
+        }
+    }
+
+private:
+    static constexpr double kShortInputSeconds = 5.0;
+
+    static std::string Clock(double seconds) {
+        const auto whole = static_cast<long>(seconds);
+        char text[32];
+        std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+        return text;
+    }
+
+    std::string name;
+    double total;
+    bool enabled;
+    bool drawn = false;
+    int shownPercent = -1;
+};
+
+// Reads the next frame of input into `frame`; a short last part is padded with silence. Returns
+// 1 for a frame, 0 at the end, -1 on error.
+int NextInputFrame(CSpeechInput& input, std::array<std::int16_t, kFrameSamples>& frame, std::string& error) {
+    std::size_t filled = 0;
+    while (filled < frame.size()) {
+        const long got = input.Read(std::span<std::int16_t>(frame.data() + filled, frame.size() - filled), error);
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    if (filled == 0) {
+        return 0;
+    }
+    std::fill(frame.begin() + static_cast<std::ptrdiff_t>(filled), frame.end(), std::int16_t{0});
+    return 1;
+}
+
+// Encodes IN frame by frame; with `wavPath` the frames are decoded again into a WAV file,
+// otherwise they are stored in `prmPath`.
+int Encode(const std::string& inPath, bool raw, const std::string& prmPath, const std::string& wavPath) {
+    std::string error;
+    CSpeechInput input;
+    if (!input.Open(inPath, raw, error)) {
+        return Fail(error);
+    }
+    const bool transcode = !wavPath.empty();
+    COutputFile prm;
+    CWavWriter wav;
+    if (!(transcode ? wav.Create(wavPath, kSampleRate, error) : prm.Create(prmPath, error))) {
+        return Fail(error);
+    }
+    const std::string inputName = inPath == "-" ? "standard input" : inPath;
+
+    CSpeechCodec encoder;
+    CSpeechCodec decoder;
+    std::array<std::int16_t, kFrameSamples> samples{};
+    PackedFrame frame{};
+    std::vector<std::uint8_t> pendingBytes;
+    std::vector<std::int16_t> pendingSamples;
+    constexpr std::size_t kFramesPerWrite = 256;
+    std::uint64_t frames = 0;
+    CProgress progress(inputName, input.DurationSeconds());
+    for (;;) {
+        const int status = NextInputFrame(input, samples, error);
+        if (status < 0) {
+            return Fail(error);
+        }
+        if (status > 0) {
+            encoder.EncodeFrame(samples, frame);
+            ++frames;
+            if (transcode) {
+                std::array<std::int16_t, kFrameSamples> decoded{};
+                decoder.DecodeFrame(frame, decoded);
+                pendingSamples.insert(pendingSamples.end(), decoded.begin(), decoded.end());
+            } else {
+                pendingBytes.insert(pendingBytes.end(), frame.begin(), frame.end());
+            }
+            progress.Update(input.ConsumedSeconds());
+        }
+        const bool flush = status == 0 || frames % kFramesPerWrite == 0;
+        if (flush && transcode && !pendingSamples.empty()) {
+            if (!wav.Write(pendingSamples, error)) {
+                return Fail(error);
+            }
+            pendingSamples.clear();
+        }
+        if (flush && !transcode && !pendingBytes.empty()) {
+            if (!prm.Write(pendingBytes, error)) {
+                return Fail(error);
+            }
+            pendingBytes.clear();
+        }
+        if (status == 0) {
+            break;
+        }
+    }
+    progress.Finish();
+    if (frames == 0) {
+        return Fail("'" + inputName + "' holds no audio to encode");
+    }
+    if (!(transcode ? wav.Commit(error) : prm.Commit(error))) {
+        return Fail(error);
+    }
+    std::printf("%s %" PRIu64 " frames (%s) from %s into %s\n", transcode ? "Transcoded" : "Encoded", frames,
+                FormatDuration(frames).c_str(), inputName.c_str(), (transcode ? wavPath : prmPath).c_str());
+    return 0;
+}
+
 struct Command {
     const char* name;
     int arguments;
@@ -157,19 +313,30 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"encode", 2, "encode [--raw] IN OUT.prm"},
+    {"transcode", 2, "transcode [--raw] IN OUT.wav"},
     {"decode", 2, "decode IN.prm OUT.wav"},
     {"info", 1, "info IN.prm"},
 };
 
-int Run(const std::vector<std::string>& args) {
-    if (args.empty()) {
-        return UsageError("no command given");
-    }
-    for (const std::string& arg : args) {
+int Run(const std::vector<std::string>& allArgs) {
+    std::vector<std::string> args;
+    bool raw = false;
+    for (const std::string& arg : allArgs) {
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (arg == "--raw") {
+            raw = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("unknown option '" + arg + "'");
+        } else {
+            args.push_back(arg);
+        }
+    }
+    if (args.empty()) {
+        return UsageError("no command given");
     }
     const std::string& name = args[0];
     for (const Command& command : kCommands) {
@@ -178,6 +345,15 @@ int Run(const std::vector<std::string>& args) {
         }
         if (static_cast<int>(args.size()) - 1 != command.arguments) {
             return UsageError(std::string("usage: prmcodec ") + command.synopsis);
+        }
+        if (raw && name != "encode" && name != "transcode") {
+            return UsageError("--raw applies to encode and transcode only");
+        }
+        if (name == "encode") {
+            return Encode(args[1], raw, args[2], "");
+        }
+        if (name == "transcode") {
+            return Encode(args[1], raw, "", args[2]);
         }
         if (name == "decode") {
             return Decode(args[1], args[2]);

@@ -1,0 +1,43 @@
+// The frame encoder's driver: the order of all encoder stages for one 240-sample frame, the
+// voice-activity detector and the one-subframe delay of the analysed speech.
+#pragma once
+
+#include "codec/CodecConstants.h"
+#include "codec/FrameFormat.h"
+#include "codec/LpcAnalysis.h"
+#include "codec/Lsp.h"
+#include "codec/SpeechCodec.h"
+#include "codec/Weighting.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace velmar {
+
+// Voice-activity decision for the pre-filtered, not yet delayed frame x: the energy of its last
+// 180 samples against an adaptive noise level, with a burst counter and hangover. `sensitivity`
+// 0 .. 100 scales the threshold by 0.4 .. 1.0. Reads sineDetector and the open-loop lags of the
+// two frames before; moves the lags of the last frame into the "frame before last" slots.
+std::int16_t DetectVoiceActivity(ConstFrameSignal x, std::int16_t sensitivity, CSpeechCodec& codec) noexcept;
+
+// Threshold energy of the detector for a noise level (128 .. 131071) and sensitivity.
+double VadThreshold(double noiseLevel, std::int16_t sensitivity) noexcept;
+
+// Moves the frame back by one subframe through lpcHistory: x becomes the last 60 samples of the
+// previous frame and the first 180 of this one, and lpcHistory the last 120 of this one.
+void DelaySpeech(FrameSignal x, std::array<double, kLpcHistory>& lpcHistory) noexcept;
+
+// Intermediate results of one encoded frame that its coded bytes do not show, for diagnosing a
+// frame that differs from a reference encoder.
+struct EncoderTrace {
+    LspVector lspUnquantised{};
+    std::array<HarmonicWeight, kSubframes> harmonic{};
+    FrameParams params{};
+};
+
+// EncodeFrame with an optional trace (nullptr for none); the coded frame is the same either way.
+std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, PackedFrameView out,
+                               std::int16_t sensitivity, EncoderTrace* trace) noexcept;
+
+} // namespace velmar

@@ -1,0 +1,242 @@
+#include "codec/LpcAnalysis.h"
+
+#include "codec/Arithmetic.h"
+#include "codec/SpeechCodec.h"
+#include "codec/tables/AnalysisTables.h"
+#include "codec/tables/LspTables.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace velmar {
+namespace {
+
+// Pole of the DC-removal high-pass, 1 - 1/128.
+constexpr double kDcPole = 0.9921875;
+
+// White-noise correction of the zero-lag autocorrelation, and the scale that keeps the
+// autocorrelations of a full-scale segment in a comfortable range (the segment length squared).
+constexpr double kNoiseFloorFactor = 1025.0 / 1024.0;
+constexpr double kAutocorrelationScale = static_cast<double>(kAnalysisWindowSize * kAnalysisWindowSize);
+
+// Reflection value reported when the recursion stops early; a near-singular segment is as good as
+// a pure tone to the sine detector.
+constexpr double kEarlyStopSineValue = 0.99;
+constexpr double kSineThreshold = 0.95;
+// Bit 15 of sineDetector summarises bits 0 .. 14; it is set when at least this many of them are.
+constexpr int kSineHistoryBits = 15;
+constexpr int kSineBitsForTone = 14;
+constexpr std::uint16_t kSineSummaryBit = 0x8000;
+
+constexpr double kQuantiserPrediction = 0.375;
+
+using AnalysisSegment = std::array<double, kAnalysisWindowSize>;
+
+// Raw autocorrelations sum w[n] w[n + k] for the lags k = first .. first + count - 1, each summed in
+// ascending n; the lags are accumulated side by side over the range they share.
+template <int First, int Count>
+void Autocorrelate(const AnalysisSegment& w, std::array<double, kLpcOrder + 1>& sums) noexcept {
+    std::array<double, Count> acc{};
+    constexpr int kShared = kAnalysisWindowSize - (First + Count - 1);
+    for (int n = 0; n < kShared; ++n) {
+#pragma GCC unroll 8
+        for (int c = 0; c < Count; ++c) {
+            acc[c] += w[n] * w[n + First + c];
+        }
+    }
+#pragma GCC unroll 8
+    for (int c = 0; c < Count; ++c) {
+        for (int n = kShared; n < kAnalysisWindowSize - First - c; ++n) {
+            acc[c] += w[n] * w[n + First + c];
+        }
+        sums[First + c] = acc[c];
+    }
+}
+
+} // namespace
+
+void PreFilter(FrameSignal x, CSpeechCodec& codec) noexcept {
+    const double* num = codec.prefilterNum.data();
+    const double* den = codec.prefilterDen.data();
+    // Direct form I. The memories are newest first, so the frame is laid out backwards in time in
+    // front of them: sample n at [239 - n], and the newest 9 values at [0 .. 8] at the end.
+    constexpr int kTaps = kPrefilterTaps;
+    std::array<double, kFrameSamples + kTaps> in{};
+    std::array<double, kFrameSamples + kTaps> out{};
+    std::copy(codec.prefilterIn.begin(), codec.prefilterIn.end(), in.begin() + kFrameSamples);
+    std::copy(codec.prefilterOut.begin(), codec.prefilterOut.end(), out.begin() + kFrameSamples);
+    for (int n = 0; n < kFrameSamples; ++n) {
+        const double sample = x[n];
+        const double y = sample - codec.dcPrevIn + kDcPole * codec.dcPrevOut;
+        codec.dcPrevIn = sample;
+        codec.dcPrevOut = y;
+        const int at = kFrameSamples - 1 - n;
+        in[at] = y;
+        const double filtered =
+            DotProduct(num, in.data() + at, kTaps) - DotProduct(den + 1, out.data() + at + 1, kTaps - 1);
+        out[at] = filtered;
+        x[n] = filtered;
+    }
+    std::copy(in.begin(), in.begin() + kTaps, codec.prefilterIn.begin());
+    std::copy(out.begin(), out.begin() + kTaps, codec.prefilterOut.begin());
+}
+
+DurbinResult Durbin(const Autocorrelations& r, double r0) noexcept {
+    DurbinResult result;
+    LpcSet& a = result.lpc; // a[j - 1] holds a_j
+    double error = r0;
+    for (int i = 1; i <= kLpcOrder; ++i) {
+        double sum = 0.0;
+        for (int j = 1; j < i; ++j) {
+            sum += a[j - 1] * r[i - j - 1];
+        }
+        const double acc = r[i - 1] - sum;
+        if (std::fabs(acc) >= error) {
+            result.sineValue = kEarlyStopSineValue;
+            break;
+        }
+        const double k = acc / error;
+        const LpcSet old = a;
+        a[i - 1] = k;
+        error = error - k * acc;
+        if (i == 2) {
+            result.sineValue = -k;
+        }
+        for (int j = 1; j < i; ++j) {
+            a[j - 1] = a[j - 1] - k * old[i - j - 1];
+        }
+    }
+    result.error = error;
+    return result;
+}
+
+SubframeLpcSets AnalyseLpc(std::span<const double, kLpcHistory> lpcHistory, ConstFrameSignal x,
+                           std::int16_t& sineDetector) noexcept {
+    std::array<double, kLpcHistory + kFrameSamples> b{};
+    std::copy(lpcHistory.begin(), lpcHistory.end(), b.begin());
+    std::copy(x.begin(), x.end(), b.begin() + kLpcHistory);
+
+    auto word = static_cast<std::uint16_t>(sineDetector);
+    SubframeLpcSets sets{};
+    for (int i = 0; i < kSubframes; ++i) {
+        // Window i is centred on subframe i of the delayed frame.
+        AnalysisSegment w{};
+        const double* segment = b.data() + kSubframeSamples * i;
+        for (int n = 0; n < kAnalysisWindowSize; ++n) {
+            w[n] = AnalysisWindow[n] * segment[n];
+        }
+        std::array<double, kLpcOrder + 1> sums{};
+        Autocorrelate<0, 6>(w, sums);
+        Autocorrelate<6, 5>(w, sums);
+        const double r0 = kNoiseFloorFactor * sums[0] / kAutocorrelationScale;
+        Autocorrelations r{};
+        if (r0 != 0.0) {
+            for (int k = 1; k <= kLpcOrder; ++k) {
+                r[k - 1] = LagWindow[k - 1] * sums[k] / kAutocorrelationScale;
+            }
+        }
+        const DurbinResult durbin = Durbin(r, r0);
+        sets[i] = durbin.lpc;
+        word = static_cast<std::uint16_t>((word << 1) | (durbin.sineValue > kSineThreshold ? 1 : 0));
+    }
+    word = static_cast<std::uint16_t>(word & ~kSineSummaryBit);
+    if (std::popcount(word) >= kSineBitsForTone) {
+        word = static_cast<std::uint16_t>(word | kSineSummaryBit);
+    }
+    static_assert(kSineSummaryBit == 1u << kSineHistoryBits);
+    sineDetector = static_cast<std::int16_t>(word);
+    return sets;
+}
+
+double EvalLspPolynomial(const LspPolynomial& c, int j) noexcept {
+    // Coefficient 5 - n weighs cos(n j pi / 256); the grid index wraps with the cosine's period.
+    double sum = 0.0;
+    for (int n = 0; n < static_cast<int>(c.size()); ++n) {
+        sum += c[c.size() - 1 - static_cast<std::size_t>(n)] * CosineTable[(n * j) % kCosineTableSize];
+    }
+    return sum;
+}
+
+LspVector LpcToLsp(const LpcSet& lpc, const LspVector& fallback) noexcept {
+    LpcSet a{};
+    for (int k = 0; k < kLpcOrder; ++k) {
+        a[k] = lpc[k] * BandwidthFactors[k];
+    }
+    // p from A(z) + z^-11 A(1/z) divided by 1 + 1/z, q from A(z) - z^-11 A(1/z) divided by 1 - 1/z;
+    // both symmetric, so half of each is kept.
+    LspPolynomial p{};
+    LspPolynomial q{};
+    p[0] = 1.0;
+    q[0] = 1.0;
+    constexpr int kHalf = kLpcOrder / 2;
+    for (int m = 0; m < kHalf; ++m) {
+        p[m + 1] = -p[m] - a[m] - a[kLpcOrder - 1 - m];
+        q[m + 1] = q[m] - a[m] + a[kLpcOrder - 1 - m];
+    }
+    p[kHalf] = p[kHalf] / 2.0;
+    q[kHalf] = q[kHalf] / 2.0;
+
+    // The roots interlace, so the search alternates between the two polynomials after each root.
+    const LspPolynomial* polynomial[2] = {&p, &q};
+    int current = 0;
+    LspVector lsp{};
+    int found = 0;
+    double prev = EvalLspPolynomial(p, 0);
+    for (int j = 1; j < kLspGridPoints; ++j) {
+        double cur = EvalLspPolynomial(*polynomial[current], j);
+        if (cur * prev < 0.0) {
+            lsp[found] = static_cast<double>(j - 1) + std::fabs(prev) / (std::fabs(prev) + std::fabs(cur));
+            ++found;
+            if (found == kLpcOrder) {
+                return lsp;
+            }
+            current ^= 1;
+            cur = EvalLspPolynomial(*polynomial[current], j);
+        }
+        prev = cur;
+    }
+    return fallback;
+}
+
+std::array<int, kLspSplits> SearchLspSplits(const LspVector& residual, const LspVector& weights) noexcept {
+    std::array<int, kLspSplits> best{};
+    for (int split = 0; split < kLspSplits; ++split) {
+        const LspSplit& layout = kLspSplitLayout[split];
+        const double* r = residual.data() + layout.firstLsp;
+        const double* w = weights.data() + layout.firstLsp;
+        double bestScore = 0.0;
+        for (int k = 0; k < kLspSplitEntries; ++k) {
+            const double* c = LspCodebookData.data() + layout.dataOffset + layout.length * k;
+            // Maximising sum w (2 r c - c^2) minimises the weighted error sum w (r - c)^2.
+            double score = 0.0;
+            for (int i = 0; i < layout.length; ++i) {
+                score += w[i] * (2.0 * r[i] * c[i] - c[i] * c[i]);
+            }
+            if (k == 0 || score > bestScore) {
+                bestScore = score;
+                best[split] = k;
+            }
+        }
+    }
+    return best;
+}
+
+std::int32_t QuantiseLsp(const LspVector& lsp, const LspVector& prevLsp) noexcept {
+    // Weight each LSP by the inverse distance to its nearest neighbour: close pairs mark formants.
+    LspVector weights{};
+    weights[0] = 1.0 / (lsp[1] - lsp[0]);
+    weights[kLpcOrder - 1] = 1.0 / (lsp[kLpcOrder - 1] - lsp[kLpcOrder - 2]);
+    for (int j = 1; j < kLpcOrder - 1; ++j) {
+        const double d = std::min(lsp[j] - lsp[j - 1], lsp[j + 1] - lsp[j]);
+        weights[j] = d > 0.0 ? 1.0 / d : 1.0;
+    }
+    LspVector residual{};
+    for (int j = 0; j < kLpcOrder; ++j) {
+        residual[j] = lsp[j] - LspMean[j] - kQuantiserPrediction * (prevLsp[j] - LspMean[j]);
+    }
+    const std::array<int, kLspSplits> index = SearchLspSplits(residual, weights);
+    return (index[0] << 16) | (index[1] << 8) | index[2];
+}
+
+} // namespace velmar

@@ -1,0 +1,61 @@
+// The encoder's front end: input conditioning, the per-subframe LPC analysis with its sine-wave
+// detector, and the turning of the frame's last LPC set into line spectral pairs and their 24-bit
+// split vector-quantiser code.
+#pragma once
+
+#include "codec/CodecConstants.h"
+#include "codec/Lsp.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace velmar {
+
+class CSpeechCodec;
+
+// One frame of the encoder's working signal, doubles on the 16-bit sample scale.
+using FrameSignal = std::span<double, kFrameSamples>;
+using ConstFrameSignal = std::span<const double, kFrameSamples>;
+
+// DC removal followed by the 8th-order input filter, in place; both keep their memories in the
+// codec state across frames.
+void PreFilter(FrameSignal x, CSpeechCodec& codec) noexcept;
+
+// Autocorrelations R(1) .. R(10) of one analysis segment.
+using Autocorrelations = std::array<double, kLpcOrder>;
+
+struct DurbinResult {
+    LpcSet lpc{};
+    double error = 0.0;     // final prediction error energy
+    double sineValue = 0.0; // minus the second reflection coefficient, or 0.99 on an early stop
+};
+
+// Levinson-Durbin recursion of order 10 in predictor form. A step whose reflection would reach or
+// exceed 1 in magnitude stops it with the coefficients found so far.
+DurbinResult Durbin(const Autocorrelations& r, double r0) noexcept;
+
+// Four unquantised LPC sets, one per subframe of the delayed frame, from Hamming-windowed segments
+// of the look-back and the pre-filtered frame. Shifts one sine test per subframe into
+// `sineDetector` and sets its bit 15 when 14 of the last 15 tests passed.
+SubframeLpcSets AnalyseLpc(std::span<const double, kLpcHistory> lpcHistory, ConstFrameSignal x,
+                           std::int16_t& sineDetector) noexcept;
+
+// Half of one LSP polynomial, coefficient 0 first.
+using LspPolynomial = std::array<double, 6>;
+
+// The polynomial's value at grid point j (0 .. 255) of the upper half circle, from CosineTable.
+double EvalLspPolynomial(const LspPolynomial& c, int j) noexcept;
+
+// Roots of the sum and difference polynomials of the bandwidth-expanded set, found by sign changes
+// on the grid and placed by linear interpolation. With fewer than ten roots the fallback is used.
+LspVector LpcToLsp(const LpcSet& lpc, const LspVector& fallback) noexcept;
+
+// Best entry of each split for the prediction residual under the given per-LSP weights; equal
+// scores keep the lower index.
+std::array<int, kLspSplits> SearchLspSplits(const LspVector& residual, const LspVector& weights) noexcept;
+
+// 24-bit code of the LSPs, predicted from the previous frame's quantised LSPs.
+std::int32_t QuantiseLsp(const LspVector& lsp, const LspVector& prevLsp) noexcept;
+
+} // namespace velmar

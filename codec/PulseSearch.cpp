@@ -1,0 +1,276 @@
+#include "codec/PulseSearch.h"
+
+#include "codec/Arithmetic.h"
+#include "codec/tables/PulseTables.h"
+
+#include <bit>
+#include <cmath>
+
+namespace velmar {
+namespace {
+
+// Position of code k on track t (the fourth track's searched codes are the even k here).
+constexpr int PositionOnTrack(int track, int k) noexcept {
+    return kTrackPositions * k + 2 * track;
+}
+static_assert(PositionOnTrack(2, kTrackPositions - 1) == kSubframeSamples); // "no pulse"
+
+// The fourth track has half the positions of the others: 6, 22, 38, 54.
+constexpr int kFourthTrackStride = 2;
+
+// Smallest normal single-precision value: a filtered code vector with less energy gives gain 0.
+constexpr double kMinimumEnergy = 1.1754943508222875e-38;
+
+constexpr int PairIndex(int a, int b) noexcept {
+    for (int pair = 0; pair < kTrackPairs; ++pair) {
+        if (kTrackPairOrder[pair][0] == a && kTrackPairOrder[pair][1] == b) {
+            return pair;
+        }
+    }
+    return -1;
+}
+constexpr int kPair01 = PairIndex(0, 1);
+constexpr int kPair02 = PairIndex(0, 2);
+constexpr int kPair03 = PairIndex(0, 3);
+constexpr int kPair12 = PairIndex(1, 2);
+constexpr int kPair13 = PairIndex(1, 3);
+constexpr int kPair23 = PairIndex(2, 3);
+static_assert(kPair01 >= 0 && kPair02 >= 0 && kPair03 >= 0 && kPair12 >= 0 && kPair13 >= 0 && kPair23 >= 0);
+
+// Threshold for the partial correlation of three pulses, from the positions of one parity: halfway
+// from the mean three-pulse correlation to the best one the three tracks could give.
+double TripleThreshold(const BackwardTarget& d, int parity) noexcept {
+    double max0 = d[parity];
+    double max1 = d[parity + 2];
+    double max2 = d[parity + 4];
+    double sum = 0.0;
+    for (int k = 0; k < kTrackPositions; ++k) {
+        const double v0 = d[kTrackPositions * k + parity];
+        const double v1 = d[kTrackPositions * k + parity + 2];
+        const double v2 = d[kTrackPositions * k + parity + 4];
+        max0 = v0 > max0 ? v0 : max0;
+        max1 = v1 > max1 ? v1 : max1;
+        max2 = v2 > max2 ? v2 : max2;
+        sum += v0 + v1 + v2;
+    }
+    const double mean = sum / kTrackPositions;
+    const double best = max0 + max1 + max2;
+    return mean + 0.5 * (best - mean);
+}
+
+} // namespace
+
+ImpulseCorrelations CorrelateImpulse(const SubframeVector& h) noexcept {
+    // r(p, q), summed over n ascending from max(p, q), adds h[i + d] h[i] for i = 0, 1, .. with
+    // d = |p - q|: it is the running sum of that one sequence after 60 - max(p, q) terms. One
+    // running sum per (even) distance therefore yields every value, bit for bit.
+    constexpr int kDistances = kSubframeSamples / 2;
+    std::array<std::array<double, kSubframeSamples + 1>, kDistances> running;
+    for (int half = 0; half < kDistances; ++half) {
+        const int d = 2 * half;
+        double sum = 0.0;
+        running[half][0] = sum;
+        for (int i = 0; i < kSubframeSamples - d; ++i) {
+            sum += h[i + d] * h[i];
+            running[half][i + 1] = sum;
+        }
+    }
+    auto r = [&running](int p, int q) {
+        const int last = p > q ? p : q;
+        if (last >= kSubframeSamples) {
+            return 0.0;
+        }
+        return running[(p > q ? p - q : q - p) / 2][kSubframeSamples - last];
+    };
+
+    ImpulseCorrelations rr;
+    for (int t = 0; t < kPulsesPerSubframe; ++t) {
+        for (int k = 0; k < kTrackPositions; ++k) {
+            const int p = PositionOnTrack(t, k);
+            rr.diagonal[t][k] = r(p, p);
+        }
+    }
+    for (int pair = 0; pair < kTrackPairs; ++pair) {
+        const int a = kTrackPairOrder[pair][0];
+        const int b = kTrackPairOrder[pair][1];
+        for (int k = 0; k < kTrackPositions; ++k) {
+            for (int m = 0; m < kTrackPositions; ++m) {
+                rr.cross[pair][k][m] = r(PositionOnTrack(a, k), PositionOnTrack(b, m));
+            }
+        }
+    }
+    return rr;
+}
+
+BackwardTarget BackwardFilterTarget(const SubframeVector& h, ConstSubframeSignal t) noexcept {
+    // Six neighbouring outputs are summed side by side, each in ascending i: first over the terms
+    // they all have, then each over its own longer tail.
+    constexpr int kBlock = 6;
+    static_assert(kSubframeSamples % kBlock == 0);
+    BackwardTarget d{};
+    for (int n = 0; n < kSubframeSamples; n += kBlock) {
+        std::array<double, kBlock> acc{};
+        const int shared = kSubframeSamples - n - (kBlock - 1);
+        for (int i = 0; i < shared; ++i) {
+            const double hi = h[i];
+#pragma GCC unroll 6
+            for (int r = 0; r < kBlock; ++r) {
+                acc[r] += t[n + r + i] * hi;
+            }
+        }
+#pragma GCC unroll 6
+        for (int r = 0; r < kBlock; ++r) {
+            for (int i = shared; i < kSubframeSamples - n - r; ++i) {
+                acc[r] += t[n + r + i] * h[i];
+            }
+            d[n + r] = acc[r];
+        }
+    }
+    return d;
+}
+
+PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const SubframeVector& h,
+                         std::int16_t& searchBudget) noexcept {
+    for (int n = kSubframeSamples; n < kPulseTargetLength; ++n) {
+        d[n] = 0.0;
+    }
+    // Each pair of neighbouring positions takes the sign of its summed correlation, which folds
+    // the sign out of the search: every candidate adds to P and A.
+    std::array<double, kPulseTargetLength> sign{};
+    sign.fill(1.0);
+    for (int n = 0; n < kSubframeSamples; n += 2) {
+        if (!(d[n] + d[n + 1] >= 0.0)) {
+            sign[n] = -1.0;
+            sign[n + 1] = -1.0;
+            d[n] = -d[n];
+            d[n + 1] = -d[n + 1];
+        }
+    }
+
+    const double thetaEven = TripleThreshold(d, 0);
+    const double thetaOdd = TripleThreshold(d, 1);
+    const double theta = thetaOdd > thetaEven ? thetaOdd : thetaEven;
+
+    // The cross terms appear twice in the energy of a pulse set; fold that and the signs in once.
+    for (int pair = 0; pair < kTrackPairs; ++pair) {
+        const int a = kTrackPairOrder[pair][0];
+        const int b = kTrackPairOrder[pair][1];
+        for (int k = 0; k < kTrackPositions; ++k) {
+            for (int m = 0; m < kTrackPositions; ++m) {
+                rr.cross[pair][k][m] *= 2.0 * sign[PositionOnTrack(a, k)] * sign[PositionOnTrack(b, m)];
+            }
+        }
+    }
+
+    int time = searchBudget + kPulseSearchBudget;
+    double bestCorrelation2 = 0.0;
+    double bestEnergy = 1.0;
+    std::array<int, kPulsesPerSubframe> best = {0, 0, 0, 0}; // codes k of the four tracks
+    const auto& diag = rr.diagonal;
+    const auto& cross = rr.cross;
+    for (int k0 = 0; k0 < kTrackPositions && time > 0; ++k0) {
+        const double p0 = d[PositionOnTrack(0, k0)];
+        const double a0 = diag[0][k0];
+        for (int k1 = 0; k1 < kTrackPositions && time > 0; ++k1) {
+            const double p1 = p0 + d[PositionOnTrack(1, k1)];
+            const double a1 = a0 + diag[1][k1] + cross[kPair01][k0][k1];
+            // The third pulses whose triple passes the threshold, found without a branch per
+            // candidate (which would be unpredictable); they are then tried in ascending order.
+            unsigned admitted = 0;
+            for (int k2 = 0; k2 < kTrackPositions; ++k2) {
+                admitted |= static_cast<unsigned>(p1 + d[PositionOnTrack(2, k2)] > theta) << k2;
+            }
+            while (admitted != 0 && time > 0) {
+                const int k2 = std::countr_zero(admitted);
+                admitted &= admitted - 1;
+                const double p2 = p1 + d[PositionOnTrack(2, k2)];
+                const double a2 = a1 + diag[2][k2] + cross[kPair12][k1][k2] + cross[kPair02][k0][k2];
+                for (int k3 = 0; k3 < kTrackPositions; k3 += kFourthTrackStride) {
+                    const double p3 = p2 + d[PositionOnTrack(3, k3)];
+                    const double a3 = a2 + diag[3][k3] + cross[kPair03][k0][k3] + cross[kPair13][k1][k3] +
+                                      cross[kPair23][k2][k3];
+                    if (p3 * p3 * bestEnergy > bestCorrelation2 * a3) {
+                        bestCorrelation2 = p3 * p3;
+                        bestEnergy = a3;
+                        best = {k0, k1, k2, k3};
+                    }
+                }
+                --time;
+            }
+        }
+    }
+    searchBudget = static_cast<std::int16_t>(time);
+
+    PulseChoice choice;
+    for (int t = 0; t < kPulsesPerSubframe; ++t) {
+        const int position = PositionOnTrack(t, best[t]);
+        if (sign[position] > 0.0) {
+            choice.signs |= 1 << t;
+        }
+        if (position < kSubframeSamples) {
+            choice.code[position] = sign[position];
+            for (int n = 0; n <= kSubframeSamples - 1 - position; ++n) {
+                choice.filtered[position + n] = choice.filtered[position + n] + sign[position] * h[n];
+            }
+        }
+    }
+    choice.positions = best[0] + (best[1] << 3) + (best[2] << 6) + ((best[3] / kFourthTrackStride) << 9);
+    return choice;
+}
+
+PulseGain QuantisePulseGain(ConstSubframeSignal t, const SubframeVector& y) noexcept {
+    const double num = DotProduct(t.data(), y.data(), kSubframeSamples);
+    if (num <= 0.0) {
+        return {0, PulseGainTable[0]};
+    }
+    const double den = DotProduct(y.data(), y.data(), kSubframeSamples);
+    const double gain = den > kMinimumEnergy ? num / den : 0.0;
+    int index = 0;
+    double bestDistance = std::fabs(gain - PulseGainTable[0]);
+    for (int k = 1; k < kPulseGainLevels; ++k) {
+        const double distance = std::fabs(gain - PulseGainTable[k]);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            index = k;
+        }
+    }
+    return {index, PulseGainTable[index]};
+}
+
+PulseCode CodePulses(ConstSubframeSignal t, SubframeVector& h, int sharpenLag, SubframeSignal out,
+                     double sharpenGain, std::int16_t& searchBudget) noexcept {
+    const bool sharpen = sharpenLag < kSharpenLagLimit;
+    if (sharpen) {
+        for (int n = sharpenLag; n < kSubframeSamples; ++n) {
+            h[n] = h[n] + sharpenGain * h[n - sharpenLag];
+        }
+    }
+    ImpulseCorrelations rr = CorrelateImpulse(h);
+    BackwardTarget d = BackwardFilterTarget(h, t);
+    const PulseChoice choice = SearchPulses(d, rr, h, searchBudget);
+    const PulseGain gain = QuantisePulseGain(t, choice.filtered);
+
+    // Written only now: out may be the target itself.
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        out[n] = gain.amplitude * choice.code[n];
+    }
+    if (sharpen) {
+        for (int n = sharpenLag; n < kSubframeSamples; ++n) {
+            out[n] = out[n] + sharpenGain * out[n - sharpenLag];
+        }
+    }
+    return {choice.positions, choice.signs, gain.index};
+}
+
+void SearchFixedCodebook(SubframeSignal t, SubframeVector& h, FrameParams& params, int j,
+                         std::int16_t& searchBudget) noexcept {
+    SubframeParams& sub = params.sub[j];
+    const Sharpening sharpening =
+        PitchSharpening(params.pitchLag[j / 2] + sub.lagDelta - 1, sub.pitchGainIndex);
+    const PulseCode code = CodePulses(t, h, sharpening.lag, t, sharpening.gain, searchBudget);
+    sub.pulsePositions = code.positions;
+    sub.pulseSigns = code.signs;
+    sub.pulseGainIndex = code.gainIndex;
+}
+
+} // namespace velmar

@@ -1,0 +1,310 @@
+#include "codec/Encoder.h"
+
+#include "EncoderTestSignals.h"
+#include "codec/SpeechCodec.h"
+#include "codec/tables/VadTables.h"
+#include "support/TestData.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace velmar {
+namespace {
+
+using Frame = std::array<double, kFrameSamples>;
+
+std::vector<PackedFrame> EncodeAll(CSpeechCodec& codec, const std::vector<std::int16_t>& samples) {
+    std::vector<PackedFrame> frames(samples.size() / kFrameSamples);
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        codec.EncodeFrame(ConstSampleFrame(samples.data() + f * kFrameSamples, kFrameSamples), frames[f]);
+    }
+    return frames;
+}
+
+// A frame whose last 180 samples (the part the detector measures) have energy `energy`.
+Frame FrameWithEnergy(double energy) {
+    Frame x{};
+    const double amplitude = std::sqrt(2.0 * energy);
+    for (int n = kEncoderDelay; n < kFrameSamples; ++n) {
+        x[n] = n % 2 == 0 ? amplitude : -amplitude;
+    }
+    return x;
+}
+
+TEST(VoiceActivity, FreshStateJudgesSilenceInactive) {
+    CSpeechCodec codec;
+    EXPECT_EQ(DetectVoiceActivity(Frame{}, 50, codec), 0);
+    EXPECT_EQ(codec.vadBurst, 0);
+    EXPECT_EQ(codec.vadHangover, 0);
+    EXPECT_EQ(codec.vadPrevEnergy, 0.0);
+    // Lags 1, 1, 60, 60 are not periodic: the noise level creeps up from 1024.
+    EXPECT_EQ(codec.vadAdapt, 0);
+    EXPECT_EQ(codec.vadNoiseLevel, 1024.0 * 1.03125);
+    EXPECT_EQ(codec.vadLags, (std::array<std::int16_t, 4>{60, 60, 60, 60}));
+
+    CSpeechCodec encoder;
+    PackedFrame out{};
+    const std::array<std::int16_t, kFrameSamples> zeros{};
+    EXPECT_EQ(encoder.EncodeFrame(zeros, out), 0);
+}
+
+TEST(VoiceActivity, ScaleTableHoldsItsElevenValues) {
+    const std::array<double, 11> expected = {20529, 18296, 16306, 14533, 12953, 11544,
+                                             10289, 9170,  9170,  9170,  9170};
+    EXPECT_EQ(VadScaleTable, expected);
+    EXPECT_EQ(kVadScaleFirstExponent, 8);
+}
+
+TEST(VoiceActivity, ThresholdFollowsTheNoiseLevelAndSensitivity) {
+    // 1024 = 0.5 * 2^11: the scale is S(11) = 14533 exactly.
+    EXPECT_DOUBLE_EQ(VadThreshold(1024.0, 50), 14533.0 * 1024.0 / 4096.0 * 0.7);
+    // 1056 = 0.515625 * 2^11: k = 66, a sixteenth of the way from S(11) to S(12).
+    EXPECT_DOUBLE_EQ(VadThreshold(1056.0, 50),
+                     (0.96875 * 14533.0 + 0.03125 * 12953.0) * 1056.0 / 4096.0 * 0.7);
+    EXPECT_DOUBLE_EQ(VadThreshold(131071.0, 100), 9170.0 * 131071.0 / 4096.0);
+    EXPECT_DOUBLE_EQ(VadThreshold(5000.0, 100) / VadThreshold(5000.0, 0), 2.5);
+    for (double noise = 128.0; noise < 131071.0; noise *= 1.37) {
+        EXPECT_LT(VadThreshold(noise, 50), VadThreshold(noise * 1.37, 50)) << noise;
+    }
+}
+
+TEST(VoiceActivity, SensitivityDecidesABorderlineFrame) {
+    const double noise = CSpeechCodec{}.vadNoiseLevel * 1.03125; // after the first frame's creep
+    const double energy = 0.5 * (VadThreshold(noise, 0) + VadThreshold(noise, 100));
+    CSpeechCodec keen;
+    EXPECT_EQ(DetectVoiceActivity(FrameWithEnergy(energy), 0, keen), 1);
+    CSpeechCodec deaf;
+    EXPECT_EQ(DetectVoiceActivity(FrameWithEnergy(energy), 100, deaf), 0);
+}
+
+TEST(VoiceActivity, HangoverHoldsTheFlagAfterABurst) {
+    CSpeechCodec codec;
+    const Frame loud = FrameWithEnergy(4.0e6);
+    const Frame quiet{};
+    EXPECT_EQ(DetectVoiceActivity(quiet, 50, codec), 0);
+    EXPECT_EQ(DetectVoiceActivity(loud, 50, codec), 1); // the first loud frame already counts
+    EXPECT_EQ(codec.vadHangover, 1);
+    EXPECT_EQ(DetectVoiceActivity(loud, 50, codec), 1);
+    EXPECT_EQ(codec.vadHangover, 6);
+    // The burst counts down first, then the hangover runs out one frame at a time.
+    for (int f = 0; f < 7; ++f) {
+        EXPECT_EQ(DetectVoiceActivity(quiet, 50, codec), 1) << "quiet frame " << f;
+    }
+    EXPECT_EQ(DetectVoiceActivity(quiet, 50, codec), 0);
+    EXPECT_EQ(codec.vadHangover, 0);
+    EXPECT_EQ(codec.vadBurst, 0);
+}
+
+TEST(VoiceActivity, SingleLoudFrameHasNoLongHangover) {
+    CSpeechCodec codec;
+    EXPECT_EQ(DetectVoiceActivity(FrameWithEnergy(4.0e6), 50, codec), 1);
+    EXPECT_EQ(DetectVoiceActivity(Frame{}, 50, codec), 1); // the burst's own frame of hangover
+    EXPECT_EQ(DetectVoiceActivity(Frame{}, 50, codec), 0);
+}
+
+TEST(VoiceActivity, PeriodicLagsOrATonePullTheNoiseLevelDown) {
+    CSpeechCodec periodic;
+    periodic.vadLags = {40, 80, 40, 120}; // multiples of 40: exactly four matches
+    DetectVoiceActivity(Frame{}, 50, periodic);
+    EXPECT_EQ(periodic.vadAdapt, 2);
+    EXPECT_EQ(periodic.vadNoiseLevel, 1024.0 * 0.99951171875);
+
+    CSpeechCodec tone;
+    tone.sineDetector = static_cast<std::int16_t>(0x8000 | 0x7FFF);
+    DetectVoiceActivity(Frame{}, 50, tone);
+    EXPECT_EQ(tone.vadAdapt, 2);
+}
+
+TEST(Encoder, DelaySpeechCodesOneSubframeLate) {
+    std::array<double, kLpcHistory> history{};
+    Frame x{};
+    for (int n = 0; n < kLpcHistory; ++n) {
+        history[n] = -1.0 - n;
+    }
+    for (int n = 0; n < kFrameSamples; ++n) {
+        x[n] = n;
+    }
+    DelaySpeech(x, history);
+    for (int n = 0; n < kEncoderDelay; ++n) {
+        EXPECT_EQ(x[n], -1.0 - (kLpcHistory - kEncoderDelay + n)) << n;
+    }
+    for (int n = kEncoderDelay; n < kFrameSamples; ++n) {
+        EXPECT_EQ(x[n], n - kEncoderDelay) << n;
+    }
+    for (int n = 0; n < kLpcHistory; ++n) {
+        EXPECT_EQ(history[n], kFrameSamples - kLpcHistory + n) << n;
+    }
+}
+
+TEST(Encoder, ZeroFrameOnAFreshStateCodesSilenceWithTheSineBits) {
+    CSpeechCodec codec;
+    const std::array<std::int16_t, kFrameSamples> zeros{};
+    PackedFrame out{};
+    EncoderTrace trace;
+    EXPECT_EQ(EncodeFrameTraced(codec, zeros, out, 50, &trace), 0);
+    EXPECT_EQ(codec.sineDetector, 0b1111);
+    // The first subframe's target is exactly zero: no prediction, the default pulses, the smallest
+    // amplitude. Later subframes hear the ringing of those (never silent) pulses.
+    const SubframeParams& first = trace.params.sub[0];
+    EXPECT_EQ(first.pitchGainIndex, 0);
+    EXPECT_EQ(first.pulseGainIndex, 0);
+    EXPECT_EQ(first.pulseSigns, 15);
+    EXPECT_EQ(first.pulsePositions, 0);
+    EXPECT_EQ(trace.params.pitchLag[0], kMinPitchLag + 1); // silence: open-loop 18, clamped to 19
+    EXPECT_EQ(UnpackFrame(out, 0), trace.params);
+}
+
+struct InputCase {
+    std::string name;
+    std::vector<std::int16_t> samples;
+};
+
+std::vector<InputCase> ExtremeInputs() {
+    test::Rng rng(test::kDefaultSeed);
+    std::vector<InputCase> cases;
+    cases.push_back({"Silence", std::vector<std::int16_t>(20 * kFrameSamples, 0)});
+    cases.push_back({"PositiveDc", std::vector<std::int16_t>(20 * kFrameSamples, 32767)});
+    cases.push_back({"NegativeDc", std::vector<std::int16_t>(20 * kFrameSamples, -32768)});
+    cases.push_back({"Alternating", test::Square(2, 32767, -32768, 20)});
+    cases.push_back({"SquareFullScale", test::Square(40, 32767, -32768, 20)});
+    cases.push_back({"SquareFast", test::Square(6, 32767, -32768, 20)});
+    cases.push_back({"ClippingNoise", test::Noise(rng, 32767, 20)});
+    cases.push_back({"QuietNoise", test::Noise(rng, 3, 20)});
+    cases.push_back({"Sine3900", test::Sine(3900.0, 32767.0, 20)});
+    cases.push_back({"Sine60", test::Sine(60.0, 32767.0, 20)});
+    std::vector<std::int16_t> impulses(20 * kFrameSamples, 0);
+    for (std::size_t n = 0; n < impulses.size(); n += 97) {
+        impulses[n] = n % 2 == 0 ? 32767 : -32768;
+    }
+    cases.push_back({"Impulses", impulses});
+    std::vector<std::int16_t> random(200 * kFrameSamples);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    std::uniform_int_distribution<int> scale(0, 15);
+    for (std::size_t f = 0; f < 200; ++f) { // random levels frame by frame
+        const int shift = scale(rng);
+        for (int n = 0; n < kFrameSamples; ++n) {
+            random[f * kFrameSamples + n] = static_cast<std::int16_t>(any(rng) >> shift);
+        }
+    }
+    cases.push_back({"RandomLevels", random});
+    return cases;
+}
+
+class EncoderInputs : public testing::TestWithParam<InputCase> {};
+
+TEST_P(EncoderInputs, EveryFrameIsValidAndTheHistoryStaysInRange) {
+    SCOPED_TRACE(test::kDefaultSeed);
+    const std::vector<std::int16_t>& samples = GetParam().samples;
+    CSpeechCodec codec;
+    EncoderTrace trace;
+    PackedFrame out{};
+    for (std::size_t f = 0; f < samples.size() / kFrameSamples; ++f) {
+        SCOPED_TRACE(testing::Message() << "frame " << f);
+        const std::int16_t flag = EncodeFrameTraced(
+            codec, ConstSampleFrame(samples.data() + f * kFrameSamples, kFrameSamples), out, 50, &trace);
+        EXPECT_TRUE(flag == 0 || flag == 1);
+        const FrameParams unpacked = UnpackFrame(out, 0);
+        ASSERT_EQ(unpacked.erased, 0);
+        EXPECT_EQ(unpacked, trace.params); // nothing was cut to fit its field
+        EXPECT_EQ(out[0] & 0x03, 0);       // spare bits
+        for (int j = 0; j < kSubframes; ++j) {
+            const SubframeParams& sub = unpacked.sub[j];
+            EXPECT_LT(sub.pitchGainIndex * kPulseGainLevels + sub.pulseGainIndex, kGainCodes);
+            const int lag = unpacked.pitchLag[j / 2] + sub.lagDelta - 1;
+            EXPECT_GE(lag, kMinSubframeLag);
+            EXPECT_LE(lag, kMaxSubframeLag);
+        }
+        for (int lag : unpacked.pitchLag) {
+            EXPECT_GE(lag, kMinPitchLag);
+            EXPECT_LE(lag, kMaxPitchLag);
+        }
+        for (double e : codec.encExcitation) {
+            ASSERT_GE(e, -32768.0);
+            ASSERT_LE(e, 32767.0);
+        }
+        ASSERT_GE(codec.searchBudget, 0);
+        ASSERT_LE(codec.searchBudget, (kSubframes + 1) * kPulseSearchBudget);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EncoderInputs, testing::ValuesIn(ExtremeInputs()),
+                         [](const testing::TestParamInfo<InputCase>& input) { return input.param.name; });
+
+TEST(Encoder, SameInputGivesTheSameBytesFromEveryFreshObject) {
+    test::Rng rng(test::kDefaultSeed);
+    SCOPED_TRACE(test::kDefaultSeed);
+    const std::vector<std::int16_t> speech =
+        test::ReadPcm16(test::DataDir() / "vectors" / "encoder" / "s09_en_f_flite_slt.pcm");
+    const std::vector<std::int16_t> noise = test::Noise(rng, 5000, 10);
+    CSpeechCodec first;
+    CSpeechCodec second;
+    const std::vector<PackedFrame> a = EncodeAll(first, speech);
+    EXPECT_EQ(EncodeAll(second, speech), a);
+
+    // State carries over: the same speech after other input codes differently, at least at first.
+    CSpeechCodec used;
+    EncodeAll(used, noise);
+    const std::vector<PackedFrame> afterNoise = EncodeAll(used, speech);
+    EXPECT_NE(afterNoise, a);
+    CSpeechCodec fresh;
+    EXPECT_EQ(EncodeAll(fresh, speech), a);
+}
+
+// Segmental SNR in dB of the decoded speech against the input, over frames loud enough to matter,
+// with the coder's delay of one subframe taken out.
+double SegmentalSnr(const std::vector<std::int16_t>& input, const std::vector<std::int16_t>& decoded) {
+    constexpr double kMinSegmentRms = 100.0;
+    constexpr double kSnrFloor = -10.0;
+    constexpr double kSnrCeiling = 35.0;
+    double sum = 0.0;
+    int segments = 0;
+    for (std::size_t s = 0; s + kEncoderDelay + kFrameSamples <= decoded.size(); s += kFrameSamples) {
+        double signal = 0.0;
+        double error = 0.0;
+        for (std::size_t n = s; n < s + kFrameSamples; ++n) {
+            const double x = input[n];
+            signal += x * x;
+            const double e = x - decoded[n + kEncoderDelay];
+            error += e * e;
+        }
+        if (signal < kFrameSamples * kMinSegmentRms * kMinSegmentRms) {
+            continue;
+        }
+        sum += std::clamp(10.0 * std::log10(signal / std::max(error, 1.0)), kSnrFloor, kSnrCeiling);
+        ++segments;
+    }
+    return segments > 0 ? sum / segments : kSnrFloor;
+}
+
+class SpeechRoundTrip : public testing::TestWithParam<const char*> {};
+
+TEST_P(SpeechRoundTrip, DecodedSpeechFollowsTheInput) {
+    const std::vector<std::int16_t> input =
+        test::ReadPcm16(test::DataDir() / "vectors" / "encoder" / (std::string(GetParam()) + ".pcm"));
+    CSpeechCodec encoder;
+    CSpeechCodec decoder;
+    std::vector<std::int16_t> decoded(input.size() / kFrameSamples * kFrameSamples);
+    PackedFrame frame{};
+    for (std::size_t f = 0; f < input.size() / kFrameSamples; ++f) {
+        encoder.EncodeFrame(ConstSampleFrame(input.data() + f * kFrameSamples, kFrameSamples), frame);
+        decoder.DecodeFrame(frame, SampleFrame(decoded.data() + f * kFrameSamples, kFrameSamples));
+    }
+    // Measured on the two speech clips: 5.3 dB (male) and 7.5 dB (female). A 4.8 kbit/s
+    // analysis-by-synthesis coder matches the waveform only roughly; the floor of 3 dB leaves
+    // 2.3 dB of margin and still fails for any broken stage (misaligned or wrong excitation,
+    // filters or gains fall to 0 dB or below).
+    constexpr double kMinSegmentalSnrDb = 3.0;
+    EXPECT_GT(SegmentalSnr(input, decoded), kMinSegmentalSnrDb);
+    // Misaligned by a sample, the same speech scores far lower: the delay is exactly one subframe.
+    std::vector<std::int16_t> shifted(decoded.begin() + 1, decoded.end());
+    shifted.push_back(0);
+    EXPECT_LT(SegmentalSnr(input, shifted), SegmentalSnr(input, decoded) - 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Speech, SpeechRoundTrip,
+                         testing::Values("s08_en_m_espeak_enus", "s09_en_f_flite_slt"));
+
+} // namespace
+} // namespace velmar

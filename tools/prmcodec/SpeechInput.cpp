@@ -1,0 +1,325 @@
+#include "SpeechInput.h"
+
+#include "FrameFile.h"
+
+#include "codec/CodecConstants.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <samplerate.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmar {
+namespace {
+
+constexpr std::size_t kChunkFrames = 4096;
+
+// Full-scale doubles (as libsndfile normalises them) to 16-bit samples, rounded to nearest and
+// clipped; a 16-bit source comes back exactly.
+std::int16_t ToSample(double v) {
+    const double scaled = v * 32768.0;
+    if (!(scaled > -32768.0)) {
+        return scaled != scaled ? 0 : INT16_MIN;
+    }
+    if (scaled >= 32767.0) {
+        return INT16_MAX;
+    }
+    return static_cast<std::int16_t>(std::lround(scaled));
+}
+
+// Reads a whole descriptor (standard input) into memory, for libsndfile to parse like a file.
+bool ReadAll(int fd, std::vector<std::uint8_t>& bytes, std::string& error) {
+    std::uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = "cannot read standard input: " + ErrorText(errno);
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+}
+
+// libsndfile's virtual I/O over an in-memory copy of standard input.
+struct MemoryFile {
+    std::vector<std::uint8_t> bytes;
+    sf_count_t position = 0;
+
+    static sf_count_t Length(void* self) { return static_cast<sf_count_t>(static_cast<MemoryFile*>(self)->bytes.size()); }
+    static sf_count_t Seek(sf_count_t offset, int whence, void* self) {
+        auto* m = static_cast<MemoryFile*>(self);
+        const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->position : Length(self);
+        m->position = std::clamp<sf_count_t>(base + offset, 0, Length(self));
+        return m->position;
+    }
+    static sf_count_t Read(void* out, sf_count_t count, void* self) {
+        auto* m = static_cast<MemoryFile*>(self);
+        const sf_count_t n = std::min(count, Length(self) - m->position);
+        std::memcpy(out, m->bytes.data() + m->position, static_cast<std::size_t>(n));
+        m->position += n;
+        return n;
+    }
+    static sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t Tell(void* self) { return static_cast<MemoryFile*>(self)->position; }
+};
+
+} // namespace
+
+struct CSpeechInput::Impl {
+    std::string name;
+    bool raw = false;
+
+    // Raw input.
+    CUniqueFd rawFile;
+    std::vector<std::uint8_t> rawBytes;  // standard input, read whole
+    std::size_t rawOffset = 0;
+    bool rawFromMemory = false;
+    std::uint8_t pendingByte = 0;
+    bool hasPendingByte = false;
+
+    // Decoded input.
+    MemoryFile memory;
+    SF_VIRTUAL_IO virtualIo{&MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read, &MemoryFile::Write,
+                            &MemoryFile::Tell};
+    SNDFILE* sound = nullptr;
+    SF_INFO info{};
+    SRC_STATE* resampler = nullptr;
+    std::vector<double> frames;     // interleaved, as read
+    std::vector<float> mono;        // mixed input waiting for the resampler
+    std::size_t monoStart = 0;
+    std::vector<float> converted;   // resampler output not yet handed out
+    std::size_t convertedStart = 0;
+    bool inputEnded = false;
+    bool resamplerDrained = false;
+
+    double durationSeconds = -1.0;
+    long long inputFramesConsumed = 0;
+    double inputRate = kSampleRate;
+
+    ~Impl() {
+        if (resampler != nullptr) {
+            src_delete(resampler);
+        }
+        if (sound != nullptr) {
+            sf_close(sound);
+        }
+    }
+
+    bool OpenRaw(const std::string& path, std::string& error) {
+        raw = true;
+        if (path == "-") {
+            rawFromMemory = true;
+            if (!ReadAll(STDIN_FILENO, rawBytes, error)) {
+                return false;
+            }
+            durationSeconds = static_cast<double>(rawBytes.size() / 2) / kSampleRate;
+            return true;
+        }
+        rawFile = CUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat st {};
+        if (!rawFile.IsOpen() || ::fstat(rawFile.Get(), &st) != 0) {
+            error = "cannot open '" + path + "': " + ErrorText(errno);
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            error = "cannot read '" + path + "': " + ErrorText(EISDIR);
+            return false;
+        }
+        if (S_ISREG(st.st_mode)) {
+            durationSeconds = static_cast<double>(st.st_size / 2) / kSampleRate;
+        }
+        return true;
+    }
+
+    bool OpenDecoded(const std::string& path, std::string& error) {
+        if (path == "-") {
+            if (!ReadAll(STDIN_FILENO, memory.bytes, error)) {
+                return false;
+            }
+            sound = sf_open_virtual(&virtualIo, SFM_READ, &info, &memory);
+        } else {
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) {
+                error = "cannot open '" + path + "': " + ErrorText(errno);
+                return false;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                error = "cannot read '" + path + "': " + ErrorText(EISDIR);
+                return false;
+            }
+            sound = sf_open(path.c_str(), SFM_READ, &info);
+        }
+        if (sound == nullptr) {
+            error = "cannot read '" + name + "' as audio: " + sf_strerror(nullptr) +
+                    " (use --raw for headerless 16-bit 8 kHz mono)";
+            return false;
+        }
+        if (info.channels < 1 || info.samplerate < 1) {
+            error = "'" + name + "' has no usable audio";
+            return false;
+        }
+        inputRate = info.samplerate;
+        if (info.frames > 0) {
+            durationSeconds = static_cast<double>(info.frames) / info.samplerate;
+        }
+        if (info.samplerate != kSampleRate) {
+            int failure = 0;
+            resampler = src_new(SRC_SINC_BEST_QUALITY, 1, &failure);
+            if (resampler == nullptr) {
+                error = std::string("cannot start the resampler: ") + src_strerror(failure);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    long ReadRaw(std::span<std::int16_t> out, std::string& error) {
+        std::size_t filled = 0;
+        std::uint8_t bytes[2 * kChunkFrames];
+        while (filled < out.size()) {
+            const std::size_t want = std::min(out.size() - filled, kChunkFrames) * 2;
+            std::size_t have = 0;
+            if (hasPendingByte) {
+                bytes[have++] = pendingByte;
+                hasPendingByte = false;
+            }
+            if (rawFromMemory) {
+                const std::size_t n = std::min(want - have, rawBytes.size() - rawOffset);
+                std::memcpy(bytes + have, rawBytes.data() + rawOffset, n);
+                rawOffset += n;
+                have += n;
+            } else {
+                const ssize_t got = ::read(rawFile.Get(), bytes + have, want - have);
+                if (got < 0) {
+                    if (errno == EINTR) {
+                        continue;
+                    }
+                    error = "cannot read '" + name + "': " + ErrorText(errno);
+                    return -1;
+                }
+                have += static_cast<std::size_t>(got);
+            }
+            if (have < 2) {
+                break;  // end of input; a lone last byte is not a sample
+            }
+            for (std::size_t i = 0; i + 1 < have; i += 2) {
+                out[filled++] = static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8));
+            }
+            if (have % 2 == 1) {
+                pendingByte = bytes[have - 1];
+                hasPendingByte = true;
+            }
+        }
+        inputFramesConsumed += static_cast<long long>(filled);
+        return static_cast<long>(filled);
+    }
+
+    // Reads the next chunk of the file and mixes it to mono; false at the end.
+    bool ReadMono() {
+        frames.resize(kChunkFrames * static_cast<std::size_t>(info.channels));
+        const sf_count_t got = sf_readf_double(sound, frames.data(), static_cast<sf_count_t>(kChunkFrames));
+        if (got <= 0) {
+            return false;
+        }
+        for (sf_count_t f = 0; f < got; ++f) {
+            double sum = 0.0;
+            for (int c = 0; c < info.channels; ++c) {
+                sum += frames[static_cast<std::size_t>(f * info.channels + c)];
+            }
+            mono.push_back(static_cast<float>(sum / info.channels));
+        }
+        inputFramesConsumed += got;
+        return true;
+    }
+
+    long ReadDecoded(std::span<std::int16_t> out, std::string& error) {
+        std::size_t filled = 0;
+        if (resampler == nullptr) {
+            // Already at 8 kHz: mix in doubles, so a 16-bit mono file passes through exactly.
+            frames.resize(out.size() * static_cast<std::size_t>(info.channels));
+            const sf_count_t got = sf_readf_double(sound, frames.data(), static_cast<sf_count_t>(out.size()));
+            for (sf_count_t f = 0; f < got; ++f) {
+                double sum = 0.0;
+                for (int c = 0; c < info.channels; ++c) {
+                    sum += frames[static_cast<std::size_t>(f * info.channels + c)];
+                }
+                out[filled++] = ToSample(sum / info.channels);
+            }
+            inputFramesConsumed += got;
+            return static_cast<long>(filled);
+        }
+        while (filled < out.size()) {
+            if (convertedStart < converted.size()) {
+                const std::size_t n = std::min(out.size() - filled, converted.size() - convertedStart);
+                for (std::size_t i = 0; i < n; ++i) {
+                    out[filled++] = ToSample(converted[convertedStart + i]);
+                }
+                convertedStart += n;
+                continue;
+            }
+            if (resamplerDrained) {
+                break;
+            }
+            if (!inputEnded && mono.size() - monoStart < kChunkFrames) {
+                mono.erase(mono.begin(), mono.begin() + static_cast<std::ptrdiff_t>(monoStart));
+                monoStart = 0;
+                inputEnded = !ReadMono();
+            }
+            converted.resize(kChunkFrames);
+            convertedStart = 0;
+            SRC_DATA data{};
+            data.data_in = mono.data() + monoStart;
+            data.input_frames = static_cast<long>(mono.size() - monoStart);
+            data.data_out = converted.data();
+            data.output_frames = static_cast<long>(converted.size());
+            data.end_of_input = inputEnded ? 1 : 0;
+            data.src_ratio = kSampleRate / inputRate;
+            const int failure = src_process(resampler, &data);
+            if (failure != 0) {
+                error = std::string("resampling failed: ") + src_strerror(failure);
+                return -1;
+            }
+            monoStart += static_cast<std::size_t>(data.input_frames_used);
+            converted.resize(static_cast<std::size_t>(data.output_frames_gen));
+            if (inputEnded && data.output_frames_gen == 0 && monoStart == mono.size()) {
+                resamplerDrained = true;
+            }
+        }
+        return static_cast<long>(filled);
+    }
+};
+
+CSpeechInput::CSpeechInput() : impl(std::make_unique<Impl>()) {}
+
+CSpeechInput::~CSpeechInput() = default;
+
+bool CSpeechInput::Open(const std::string& path, bool raw, std::string& error) {
+    impl = std::make_unique<Impl>();
+    impl->name = path == "-" ? "standard input" : path;
+    return raw ? impl->OpenRaw(path, error) : impl->OpenDecoded(path, error);
+}
+
+long CSpeechInput::Read(std::span<std::int16_t> out, std::string& error) {
+    return impl->raw ? impl->ReadRaw(out, error) : impl->ReadDecoded(out, error);
+}
+
+double CSpeechInput::DurationSeconds() const {
+    return impl->durationSeconds;
+}
+
+double CSpeechInput::ConsumedSeconds() const {
+    return static_cast<double>(impl->inputFramesConsumed) / impl->inputRate;
+}
+
+} // namespace velmar
