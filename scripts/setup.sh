@@ -6,6 +6,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libsndfile1-dev libsamplerate0-dev portaudio19-dev
+    qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
+    pulseaudio pulseaudio-utils libasound2-plugins
 )
 
 missing=()

@@ -2,6 +2,7 @@
 // them; every failure is reported on stderr with a non-zero exit and leaves no partial output.
 #include "FrameFile.h"
 #include "OutputFile.h"
+#include "RunCommands.h"
 #include "SpeechInput.h"
 #include "WavWriter.h"
 #include "codec/SpeechCodec.h"
@@ -31,6 +32,8 @@ constexpr const char* kUsage =
     "  transcode IN OUT.wav    encode and decode in one go: the speech as a listener hears it\n"
     "  decode IN.prm OUT.wav   decode a frame file into an 8 kHz 16-bit mono WAV file\n"
     "  info IN.prm             show frames, duration, an incomplete last frame and invalid frames\n"
+    "  record OUT.prm          record from the default input device until Ctrl+C\n"
+    "  play IN.prm             play a frame file through the default output device\n"
     "\n"
     "IN of encode and transcode is any audio file libsndfile reads (WAV, FLAC, OGG, ...), at any\n"
     "sample rate and channel count: it is mixed to mono and resampled to 8000 Hz. A last part\n"
@@ -38,6 +41,8 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --raw                   IN is headerless 16-bit little-endian 8 kHz mono\n"
+    "  --seconds N             record: stop after N seconds of speech\n"
+    "  --from PERCENT          play: start at PERCENT (0-100) of the file\n"
     "  -h, --help              show this help and exit\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on wrong usage.\n";
@@ -317,18 +322,41 @@ constexpr Command kCommands[] = {
     {"transcode", 2, "transcode [--raw] IN OUT.wav"},
     {"decode", 2, "decode IN.prm OUT.wav"},
     {"info", 1, "info IN.prm"},
+    {"record", 1, "record OUT.prm [--seconds N]"},
+    {"play", 1, "play IN.prm [--from PERCENT]"},
 };
+
+// The value of a numeric option: digits only, within [low, high].
+bool ParseCount(const std::string& text, int low, int high, int& value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    value = std::stoi(text);
+    return value >= low && value <= high;
+}
 
 int Run(const std::vector<std::string>& allArgs) {
     std::vector<std::string> args;
     bool raw = false;
-    for (const std::string& arg : allArgs) {
+    int seconds = -1;
+    int fromPercent = -1;
+    for (std::size_t i = 0; i < allArgs.size(); ++i) {
+        const std::string& arg = allArgs[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
         }
         if (arg == "--raw") {
             raw = true;
+        } else if (arg == "--seconds" || arg == "--from") {
+            const bool isSeconds = arg == "--seconds";
+            int& value = isSeconds ? seconds : fromPercent;
+            if (i + 1 == allArgs.size() ||
+                !ParseCount(allArgs[i + 1], isSeconds ? 1 : 0, isSeconds ? 86400 : 100, value)) {
+                return UsageError(arg + (isSeconds ? " needs a number of seconds, 1 to 86400"
+                                                   : " needs a percentage, 0 to 100"));
+            }
+            ++i;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option '" + arg + "'");
         } else {
@@ -348,6 +376,18 @@ int Run(const std::vector<std::string>& allArgs) {
         }
         if (raw && name != "encode" && name != "transcode") {
             return UsageError("--raw applies to encode and transcode only");
+        }
+        if (seconds >= 0 && name != "record") {
+            return UsageError("--seconds applies to record only");
+        }
+        if (fromPercent >= 0 && name != "play") {
+            return UsageError("--from applies to play only");
+        }
+        if (name == "record") {
+            return RecordCommand(args[1], seconds > 0 ? seconds : 0);
+        }
+        if (name == "play") {
+            return PlayCommand(args[1], fromPercent > 0 ? fromPercent : 0);
         }
         if (name == "encode") {
             return Encode(args[1], raw, args[2], "");

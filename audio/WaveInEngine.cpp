@@ -1,0 +1,208 @@
+#include "audio/WaveInEngine.h"
+
+#include <chrono>
+
+namespace velmar {
+
+CWaveInEngine::CWaveInEngine(CAudioBackend& backend)
+    : device(backend.CreateDevice(AudioDirection::Input)) {
+}
+
+CWaveInEngine::~CWaveInEngine() {
+    // The device goes first: a queued buffer's memory must outlive the device's use of it.
+    if (deviceOpen) {
+        (void)device->Reset();
+        (void)device->Close();
+        deviceOpen = false;
+    }
+    FreeBuffers();
+}
+
+DeviceResult CWaveInEngine::Open(CCaptureLink& link) {
+    deviceOpen = false;
+    if (device->DeviceCount() == 0) {
+        link.SetErrorText(kNoDriverText);
+        return DeviceResult::Error;
+    }
+    DeviceResult result = device->GetCaps(caps);
+    if (result != DeviceResult::Ok) {
+        link.SetWaveInError(*device, result);
+        return result;
+    }
+    result = device->Open(format, deviceEvent);
+    if (result != DeviceResult::Ok) {
+        link.SetWaveInError(*device, result);
+        return result;
+    }
+    deviceOpen = true;
+    for (std::size_t i = 0; i < headers.size(); ++i) {
+        dataMem[i] = device->AllocateMemory(kCaptureBufferBytes);
+        if (!dataMem[i]) {
+            link.SetErrorText(kNoMemoryText);
+            return DeviceResult::NoMemory;
+        }
+        DeviceBuffer& header = headers[i];
+        header.data = dataMem[i].get();
+        header.bufferLength = kCaptureBufferBytes;
+        header.bytesRecorded.store(0, std::memory_order_relaxed);
+        header.flags.store(kBufferDone, std::memory_order_relaxed);
+    }
+    // The buffers are prepared and queued by Run, every time capture starts.
+    return DeviceResult::Ok;
+}
+
+void CWaveInEngine::Run(CCaptureLink& link) {
+    CEvent& stopCapture = link.StopCaptureEvent();
+    link.MarkRecording();
+    if (Open(link) != DeviceResult::Ok) {
+        if (deviceOpen) {
+            (void)device->Close();
+            deviceOpen = false;
+        }
+        FreeBuffers();
+        link.RaiseError();
+        stopCapture.Set();
+    }
+    link.ResetFramesEncoded();
+    while (!stopCapture.WaitFor(std::chrono::milliseconds(0))) {
+        if (!CaptureCycle(link)) {
+            return;
+        }
+        if (paused.load(std::memory_order_acquire)) {
+            controlEvent.Wait();
+        }
+    }
+    Close(link);
+}
+
+bool CWaveInEngine::CaptureCycle(CCaptureLink& link) {
+    CEvent& stopCapture = link.StopCaptureEvent();
+    controlEvent.Reset();
+    deviceEvent.Reset();
+    nextIndex = 0;
+    // Every buffer is queued afresh below; none may stay listed from the cycle before.
+    requeueCount = 0;
+    DeviceResult result = device->Start();
+    if (result != DeviceResult::Ok) {
+        Abandon(link, result);
+        return false;
+    }
+    for (DeviceBuffer& header : headers) {
+        result = device->Prepare(header);
+        if (result == DeviceResult::Ok) {
+            result = device->Queue(header);
+        }
+        if (result != DeviceResult::Ok) {
+            Abandon(link, result);
+            return false;
+        }
+    }
+    while (!controlEvent.WaitFor(std::chrono::milliseconds(0))) {
+        deviceEvent.Wait();
+        deviceEvent.Reset();
+        if (link.ErrorRaised()) {
+            stopCapture.Set();
+            controlEvent.Set();
+            break;
+        }
+        for (int i = 0; i < kCaptureDeviceBuffers; ++i) {
+            DeviceBuffer& header = headers[static_cast<std::size_t>(nextIndex)];
+            // Only a completely filled buffer counts; one cut short by a reset is dropped.
+            if (header.bytesRecorded.load(std::memory_order_acquire) < kCaptureBufferBytes) {
+                break;
+            }
+            link.PutCaptured(
+                std::span<const std::int16_t, kCaptureBufferSamples>(header.data, kCaptureBufferSamples));
+            header.bytesRecorded.store(0, std::memory_order_relaxed);
+            requeueList[static_cast<std::size_t>(requeueCount++)] = nextIndex;
+            Requeue();
+            nextIndex = (nextIndex + 1) % kCaptureDeviceBuffers;
+        }
+    }
+    // All queued buffers come back; a partly filled one is dropped.
+    result = device->Reset();
+    if (result != DeviceResult::Ok) {
+        (void)device->Close();
+        deviceOpen = false;
+        link.SetWaveInError(*device, result);
+        link.RaiseError();
+        return false;
+    }
+    return true;
+}
+
+void CWaveInEngine::Requeue() {
+    // In list order until one fails; that one and those after it wait for the next device event.
+    int queued = 0;
+    while (queued < requeueCount) {
+        DeviceBuffer& header =
+            headers[static_cast<std::size_t>(requeueList[static_cast<std::size_t>(queued)])];
+        if (device->Queue(header) != DeviceResult::Ok) {
+            break;
+        }
+        ++queued;
+    }
+    for (int i = queued; i < requeueCount; ++i) {
+        requeueList[static_cast<std::size_t>(i - queued)] = requeueList[static_cast<std::size_t>(i)];
+    }
+    requeueCount -= queued;
+}
+
+void CWaveInEngine::Close(CCaptureLink& link) {
+    if (deviceOpen) {
+        const DeviceResult result = device->Reset();
+        if (result != DeviceResult::Ok) {
+            (void)device->Close();
+            link.SetWaveInError(*device, result);
+            link.RaiseError();
+            deviceOpen = false;
+        }
+    }
+    if (deviceOpen) {
+        const DeviceResult result = device->Close();
+        if (result != DeviceResult::Ok) {
+            link.SetWaveInError(*device, result);
+            link.RaiseError();
+        }
+        deviceOpen = false;
+    }
+    FreeBuffers();
+}
+
+void CWaveInEngine::RequestStop(CCaptureLink& link) {
+    // Flags before signals: the loop reads them once it is woken.
+    link.StopCaptureEvent().Set();
+    paused.store(false, std::memory_order_release);
+    controlEvent.Set();
+    // A device that hands nothing back any more (failing, or starved of buffers) must not keep the
+    // loop waiting for a buffer: the loop looks at controlEvent right after this wake-up.
+    deviceEvent.Set();
+}
+
+void CWaveInEngine::Pause() {
+    paused.store(true, std::memory_order_release);
+    controlEvent.Set();
+    deviceEvent.Set();
+}
+
+void CWaveInEngine::Resume() {
+    paused.store(false, std::memory_order_release);
+    controlEvent.Set();
+}
+
+void CWaveInEngine::FreeBuffers() {
+    for (std::size_t i = 0; i < headers.size(); ++i) {
+        headers[i].data = nullptr;
+        headers[i].flags.store(0, std::memory_order_relaxed);
+        dataMem[i].reset();
+    }
+}
+
+void CWaveInEngine::Abandon(CCaptureLink& link, DeviceResult result) {
+    Close(link);
+    link.SetWaveInError(*device, result);
+    link.RaiseError();
+    link.StopCaptureEvent().Set();
+}
+
+} // namespace velmar

@@ -1,0 +1,307 @@
+#include "pipeline/Channels.h"
+
+#include "audio/AudioDevice.h"
+#include "audio/Event.h"
+#include "pipeline/Conversions.h"
+#include "pipeline/Pipeline.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmar {
+
+// --- CBlockChannel ---
+
+CBlockChannel::CBlockChannel(CPipeline& pipeline)
+    : owner(pipeline) {
+}
+
+CBlockChannel::~CBlockChannel() {
+    Release();
+}
+
+void CBlockChannel::Allocate(int blockSamples) {
+    if (blockSamples != samplesPerBlock) {
+        // Buffers of another size cannot be reused.
+        for (auto& block : blocks) {
+            block.reset();
+        }
+        samplesPerBlock = blockSamples;
+    }
+    for (auto& block : blocks) {
+        if (!block) {
+            block = std::make_unique_for_overwrite<std::int16_t[]>(static_cast<std::size_t>(samplesPerBlock));
+        }
+    }
+    counts.fill(0);
+    if (!codec) {
+        codec.emplace();
+    }
+    errorFlag.store(false, std::memory_order_release);
+    std::lock_guard lock(errorMutex);
+    errorText.fill('\0');
+}
+
+void CBlockChannel::Release() {
+    for (auto& block : blocks) {
+        block.reset();
+    }
+    codec.reset();
+}
+
+std::string CutErrorText(std::string_view text, std::size_t size) {
+    if (size == 0) {
+        return {};
+    }
+    if (text.size() < size) {
+        return std::string(text);
+    }
+    constexpr std::string_view kEllipsis = "...";
+    std::size_t keep = size - 1 - kEllipsis.size();
+    // Back off to the start of a UTF-8 sequence: continuation bytes are 10xxxxxx.
+    while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0u) == 0x80u) {
+        --keep;
+    }
+    return std::string(text.substr(0, keep)) + std::string(kEllipsis);
+}
+
+void CBlockChannel::StoreErrorText(std::string_view text) {
+    owner.RaiseError();
+    const std::string cut = CutErrorText(text, errorText.size());
+    {
+        std::lock_guard lock(errorMutex);
+        errorText.fill('\0');
+        std::memcpy(errorText.data(), cut.data(), cut.size());
+    }
+    errorFlag.store(true, std::memory_order_release);
+}
+
+std::string CBlockChannel::ErrorText() const {
+    std::lock_guard lock(errorMutex);
+    return std::string(errorText.data());
+}
+
+void CBlockChannel::ReportElapsed(int frames) {
+    if (frames >= 0) {
+        owner.ShowElapsed(FramesToTenths(frames));
+    }
+}
+
+// --- CCaptureChannel ---
+
+CCaptureChannel::CCaptureChannel(CPipeline& pipeline)
+    : CBlockChannel(pipeline) {
+}
+
+void CCaptureChannel::Allocate(int blockSamples) {
+    CBlockChannel::Allocate(blockSamples);
+    ring.Clear();
+    framesEncoded.store(0, std::memory_order_relaxed);
+    droppedBlocks.store(0, std::memory_order_relaxed);
+}
+
+void CCaptureChannel::PutCaptured(std::span<const std::int16_t, kCaptureBufferSamples> samples) {
+    const int slot = ring.HeadSlot();
+    if (ring.Full() || !blocks[static_cast<std::size_t>(slot)]) {
+        // The encoder has fallen more than a ring behind: this block is lost, recording goes on.
+        droppedBlocks.fetch_add(1, std::memory_order_relaxed); // a statistic
+        return;
+    }
+    std::copy(samples.begin(), samples.end(), blocks[static_cast<std::size_t>(slot)].get());
+    counts[static_cast<std::size_t>(slot)] = kCaptureBlockSamples;
+    ring.Publish();
+}
+
+bool CCaptureChannel::TakeEncoded(std::span<std::uint8_t, kEncodedBlockBytes> frames) {
+    if (ring.Empty() || !codec) {
+        return false;
+    }
+    const auto slot = static_cast<std::size_t>(ring.TailSlot());
+    if (counts[slot] == 0 || !blocks[slot]) {
+        return false;
+    }
+    const std::int16_t* samples = blocks[slot].get();
+    for (int k = 0; k < kFramesPerCaptureBlock; ++k) {
+        (void)codec->EncodeFrame(ConstSampleFrame(samples + k * kFrameSamples, kFrameSamples),
+                                 PackedFrameView(frames.data() + k * kPackedFrameBytes, kPackedFrameBytes),
+                                 kEncoderSensitivity);
+    }
+    counts[slot] = 0;
+    ring.Consume();
+    const int encoded =
+        framesEncoded.fetch_add(kFramesPerCaptureBlock, std::memory_order_acq_rel) + kFramesPerCaptureBlock;
+    ReportElapsed(encoded);
+    return true;
+}
+
+void CCaptureChannel::Finish() {
+    Release();
+    owner.ClearRecording();
+    owner.NotifyStopped();
+}
+
+void CCaptureChannel::RaiseError() {
+    owner.RaiseError();
+}
+
+bool CCaptureChannel::ErrorRaised() const {
+    return owner.HasError();
+}
+
+void CCaptureChannel::SetWaveInError(const CAudioDevice& device, DeviceResult result) {
+    StoreErrorText(device.ErrorText(result));
+}
+
+CEvent& CCaptureChannel::StopCaptureEvent() {
+    return owner.evStopCapture;
+}
+
+void CCaptureChannel::MarkRecording() {
+    owner.MarkRecording();
+}
+
+void CCaptureChannel::ResetFramesEncoded() {
+    framesEncoded.store(0, std::memory_order_release);
+}
+
+// --- CPlaybackChannel ---
+
+CPlaybackChannel::CPlaybackChannel(CPipeline& pipeline)
+    : CBlockChannel(pipeline) {
+}
+
+void CPlaybackChannel::Allocate(int blockSamples) {
+    CBlockChannel::Allocate(blockSamples);
+    ring.Clear();
+    positions.fill(-1);
+    endMarks.fill(false);
+    epochs.fill(0);
+    resetEpoch.store(0, std::memory_order_relaxed);
+    totalFrames.store(1, std::memory_order_relaxed);
+    feedEnded.store(false, std::memory_order_relaxed);
+}
+
+// ResetRing touches neither counter: it only raises resetEpoch. Every block carries the epoch in
+// which the producer began it, and the consumer discards blocks of an older epoch as it meets them.
+// So the ring keeps exactly one writer per counter, and a reset can come from any thread at any
+// moment without interleaving with DecodePut or TakeDecoded.
+bool CPlaybackChannel::DecodePut(std::span<const std::uint8_t> frames, int position, int byteCount,
+                                 bool endMark) {
+    if (!codec) {
+        owner.evPlayRoom.Reset();
+        owner.evPlayData.Set();
+        return false;
+    }
+    if (ring.Full()) {
+        // Reset first, then look again: a slot freed (and evPlayRoom set) in between is not missed.
+        owner.evPlayRoom.Reset();
+        if (ring.Full()) {
+            owner.evPlayData.Set();
+            return false;
+        }
+    }
+    const auto slot = static_cast<std::size_t>(ring.HeadSlot());
+    if (!blocks[slot]) {
+        return false;
+    }
+    epochs[slot] = resetEpoch.load(std::memory_order_acquire);
+    const int usable = std::clamp(byteCount, 0, static_cast<int>(frames.size()));
+    const int frameCount = std::min(usable / kPackedFrameBytes, kFramesPerPlaybackBlock);
+    std::int16_t* samples = blocks[slot].get();
+    for (int k = 0; k < frameCount; ++k) {
+        codec->DecodeFrame(ConstPackedFrameView(frames.data() + k * kPackedFrameBytes, kPackedFrameBytes),
+                           SampleFrame(samples + k * kFrameSamples, kFrameSamples), 0);
+    }
+    counts[slot] = frameCount * kFrameSamples;
+    positions[slot] = position;
+    endMarks[slot] = endMark;
+    ring.Publish();
+    return true;
+}
+
+bool CPlaybackChannel::TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count,
+                                   bool& endMark) {
+    for (;;) {
+        if (ring.Empty()) {
+            // Reset, then look again, so a ring filled meanwhile is not missed; an ended feed keeps
+            // the event raised, since nothing else would raise it again.
+            owner.evPlayData.Reset();
+            if (feedEnded.load(std::memory_order_acquire)) {
+                owner.evPlayData.Set();
+            }
+            if (ring.Empty()) {
+                count = 0;
+                return true;
+            }
+        }
+        const auto slot = static_cast<std::size_t>(ring.TailSlot());
+        if (epochs[slot] == resetEpoch.load(std::memory_order_acquire)) {
+            break;
+        }
+        ring.Consume(); // decoded before the last reset: discarded
+        owner.evPlayRoom.Set();
+    }
+    const auto slot = static_cast<std::size_t>(ring.TailSlot());
+    if (!blocks[slot] || destination.data() == nullptr) {
+        count = 0;
+        return true;
+    }
+    count = counts[slot];
+    std::copy_n(blocks[slot].get(), count, destination.begin());
+    const int position = positions[slot];
+    endMark = endMarks[slot];
+    ring.Consume();
+    owner.evPlayRoom.Set();
+    ReportElapsed(position);
+    ReportPercent(position);
+    return false;
+}
+
+void CPlaybackChannel::ResetRing() {
+    resetEpoch.fetch_add(1, std::memory_order_acq_rel);
+    owner.evPlayRoom.Set();
+}
+
+void CPlaybackChannel::ReportPercent(int position) {
+    const int percent = FramePercent(position, totalFrames.load(std::memory_order_acquire));
+    if (percent >= 0) {
+        owner.ShowPercent(percent);
+    }
+}
+
+void CPlaybackChannel::EndFeed() {
+    feedEnded.store(true, std::memory_order_release);
+    owner.evPlayData.Set();
+}
+
+void CPlaybackChannel::WaitPlayData() {
+    owner.evPlayData.Wait();
+}
+
+void CPlaybackChannel::Finish() {
+    Release();
+    owner.ClearPlaying();
+    owner.NotifyStopped();
+}
+
+void CPlaybackChannel::RaiseError() {
+    owner.RaiseError();
+}
+
+bool CPlaybackChannel::ErrorRaised() const {
+    return owner.HasError();
+}
+
+void CPlaybackChannel::SetWaveOutError(const CAudioDevice& device, DeviceResult result) {
+    StoreErrorText(device.ErrorText(result));
+}
+
+CEvent& CPlaybackChannel::StopPlaybackEvent() {
+    return owner.evStopPlayback;
+}
+
+void CPlaybackChannel::MarkPlaying() {
+    owner.MarkPlaying();
+}
+
+} // namespace velmar

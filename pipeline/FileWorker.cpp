@@ -1,0 +1,244 @@
+#include "pipeline/FileWorker.h"
+
+#include "audio/Event.h"
+#include "pipeline/Conversions.h"
+#include "pipeline/Pipeline.h"
+#include "pipeline/PipelineConstants.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace velmar {
+
+CFileDescriptor::~CFileDescriptor() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+bool CFileDescriptor::Close() {
+    const int descriptor = fd;
+    fd = -1;
+    return descriptor < 0 || ::close(descriptor) == 0;
+}
+
+std::string FileErrorText(int error, std::string_view fileName) {
+    std::array<char, 256> buffer{};
+    // The GNU strerror_r returns the text, which may or may not be in the buffer.
+    const char* text = ::strerror_r(error, buffer.data(), buffer.size());
+    std::string result = text != nullptr ? text : "Unknown error";
+    result += ": ";
+    result += fileName;
+    return result;
+}
+
+CFileWorker::CFileWorker(CPipeline& owner)
+    : pipeline(owner) {
+}
+
+CFileWorker::~CFileWorker() = default;
+
+void CFileWorker::WriteLoop() {
+    CCaptureChannel& channel = pipeline.CaptureChannel();
+    const std::string& name = pipeline.RecordFileName();
+    // Created for writing only, replacing any file of that name.
+    CFileDescriptor file(::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!file.IsOpen()) {
+        const int error = errno;
+        pipeline.RaiseError();
+        channel.SetErrorText(FileErrorText(error, name));
+        pipeline.evWorkerStop.Set();
+    } else {
+        pipeline.evFileReady.Set();
+    }
+    bytesWritten = 0;
+    pipeline.SetFileWorkerRunning(true);
+    std::array<std::uint8_t, kEncodedBlockBytes> frames{};
+    bool writeFailed = false;
+    const auto writePending = [&] {
+        while (!writeFailed && channel.TakeEncoded(frames)) {
+            writeFailed = !WriteBlock(file.Get(), frames.data(), kEncodedBlockBytes);
+        }
+    };
+    if (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0))) {
+        do {
+            writePending();
+            // The polling interval; a stop request cuts it short.
+        } while (!pipeline.evWorkerStop.WaitFor(kEncoderPollInterval));
+    }
+    // Stop is asked for only after the capture loop has ended, so the ring now holds the last blocks
+    // of the recording, even of one stopped before this loop took its first look: they go into the
+    // file too.
+    if (file.IsOpen()) {
+        writePending();
+    }
+    if (file.IsOpen() && !file.Close()) {
+        const int error = errno;
+        channel.SetErrorText(FileErrorText(error, name));
+    }
+    pipeline.evWorkerDone.Set();
+    pipeline.SetFileWorkerRunning(false);
+}
+
+bool CFileWorker::WriteBlock(int fd, const std::uint8_t* bytes, int count) {
+    int done = 0;
+    while (done < count) {
+        const ssize_t written = ::write(fd, bytes + done, static_cast<std::size_t>(count - done));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            const int error = written < 0 ? errno : ENOSPC;
+            // Keep the file a sequence of whole blocks: a torn last block would shift nothing, but
+            // its stray bytes are no speech either.
+            if (done > 0 && ::ftruncate(fd, bytesWritten) != 0) {
+                // The whole frames before it remain readable all the same.
+            }
+            pipeline.CaptureChannel().SetErrorText(FileErrorText(error, pipeline.RecordFileName()));
+            pipeline.evWorkerStop.Set();
+            return false;
+        }
+        done += static_cast<int>(written);
+    }
+    bytesWritten += count;
+    return true;
+}
+
+void CFileWorker::ReadLoop() {
+    CPlaybackChannel& channel = pipeline.PlaybackChannel();
+    const std::string& name = pipeline.PlayFileName();
+    framePos.store(0, std::memory_order_relaxed);
+    CFileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    std::int64_t size = 0;
+    if (!file.IsOpen()) {
+        const int error = errno;
+        pipeline.RaiseError();
+        channel.SetErrorText(FileErrorText(error, name));
+        pipeline.evWorkerStop.Set();
+    } else {
+        pipeline.evPlayRoom.Set();
+        struct stat info {};
+        if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode)) {
+            size = info.st_size;
+        }
+    }
+    fileSize.store(size, std::memory_order_release);
+    channel.SetTotalFrames(static_cast<int>(size / kPackedFrameBytes));
+    pipeline.ShowDuration(size);
+
+    const int startFrame = StartFrame(pipeline.StartPercent(), size);
+    framePos.store(startFrame, std::memory_order_relaxed);
+    seekOffset.store(static_cast<std::int64_t>(startFrame) * kPackedFrameBytes, std::memory_order_relaxed);
+    if (file.IsOpen() &&
+        ::lseek(file.Get(), static_cast<off_t>(startFrame) * kPackedFrameBytes, SEEK_SET) < 0) {
+        const int error = errno;
+        channel.SetErrorText(FileErrorText(error, name));
+        pipeline.evWorkerStop.Set();
+    }
+    pipeline.SetFileWorkerRunning(true);
+    pipeline.evReaderRun.Set();
+
+    std::array<std::uint8_t, kReadChunkBytes> chunk{};
+    if (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0))) {
+        do {
+            pipeline.evReaderRun.Wait();
+            if (pipeline.ReaderAborted()) {
+                // Stop opens the gate of a held reader only to end it.
+                pipeline.evWorkerStop.Set();
+                break;
+            }
+            const std::uint32_t requested = seekRequests.load(std::memory_order_acquire);
+            const bool seekApplied = requested != seeksApplied;
+            if (seekApplied) {
+                const std::int64_t offset = seekOffset.load(std::memory_order_relaxed);
+                if (::lseek(file.Get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
+                    const int error = errno;
+                    channel.SetErrorText(FileErrorText(error, name));
+                    pipeline.evWorkerStop.Set();
+                    break;
+                }
+                // The position follows the file pointer, whatever this reader counted meanwhile.
+                framePos.store(static_cast<std::int32_t>(offset / kPackedFrameBytes),
+                               std::memory_order_relaxed);
+                channel.ResetRing();
+            }
+            int bytesRead = 0;
+            bool readFailed = false;
+            while (bytesRead < kReadChunkBytes) {
+                const ssize_t got = ::read(file.Get(), chunk.data() + bytesRead,
+                                           static_cast<std::size_t>(kReadChunkBytes - bytesRead));
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (got < 0) {
+                    const int error = errno;
+                    channel.SetErrorText(FileErrorText(error, name));
+                    readFailed = true;
+                    break;
+                }
+                if (got == 0) {
+                    break;
+                }
+                bytesRead += static_cast<int>(got);
+            }
+            if (readFailed) {
+                pipeline.evWorkerStop.Set();
+                break;
+            }
+            const int reached = framePos.fetch_add(bytesRead / kPackedFrameBytes, std::memory_order_relaxed) +
+                                bytesRead / kPackedFrameBytes;
+            const bool endOfData = bytesRead < kReadChunkBytes;
+            for (;;) {
+                pipeline.evPlayRoom.Wait();
+                if (pipeline.ReaderAborted()) {
+                    pipeline.evWorkerStop.Set();
+                    break;
+                }
+                // Blocks read while the slider is held or a seek is under way do not move the slider.
+                const bool unplaced = holding.load(std::memory_order_acquire) || seekApplied ||
+                                      seekRequests.load(std::memory_order_acquire) != requested;
+                if (channel.DecodePut(
+                        std::span<const std::uint8_t>(chunk.data(), static_cast<std::size_t>(bytesRead)),
+                        unplaced ? -1 : reached, bytesRead, endOfData)) {
+                    break;
+                }
+            }
+            if (seekApplied) {
+                seeksApplied = requested;
+            }
+            if (endOfData) {
+                pipeline.evWorkerStop.Set();
+            }
+        } while (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0)));
+    }
+    (void)file.Close(); // read only: nothing can be lost
+    // Tell the playback side first, then whoever waits for this thread.
+    channel.EndFeed();
+    pipeline.evWorkerDone.Set();
+    pipeline.SetFileWorkerRunning(false);
+}
+
+void CFileWorker::Seek(int positionPercent) {
+    const int frame = SeekFrame(positionPercent, fileSize.load(std::memory_order_acquire));
+    framePos.store(frame, std::memory_order_relaxed);
+    seekOffset.store(static_cast<std::int64_t>(frame) * kPackedFrameBytes, std::memory_order_relaxed);
+    // Release: the offset is in place before the reader sees the request.
+    seekRequests.fetch_add(1, std::memory_order_release);
+}
+
+void CFileWorker::Hold(bool hold) {
+    pipeline.PlaybackChannel().ResetRing();
+    holding.store(hold, std::memory_order_release);
+    if (hold) {
+        pipeline.evReaderRun.Reset();
+    } else {
+        pipeline.evReaderRun.Set();
+    }
+}
+
+} // namespace velmar

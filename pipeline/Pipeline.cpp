@@ -1,0 +1,350 @@
+#include "pipeline/Pipeline.h"
+
+#include "audio/AudioDevice.h"
+#include "audio/WaveInEngine.h"
+#include "audio/WaveOutEngine.h"
+#include "pipeline/Conversions.h"
+#include "pipeline/FileWorker.h"
+#include "pipeline/PipelineReports.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+// The events, all manual reset:
+//   evStopCapture   the capture must end            set by Stop, the engine on failures
+//   evCaptureDone   the capture thread has finished  set at the end of CaptureThreadProc
+//   evFileReady     the recording file exists        set by WriteLoop
+//   evStopPlayback  the playback thread must end     set by Stop, the engine on errors
+//   evPlaybackDone  the playback thread has finished set at the end of PlaybackThreadProc
+//   evStartBarrier  reader and playback thread both arrived
+//   evPlayData      the playback ring is full, or the reader has ended
+//   evReaderRun     the reader may go on (closed while the slider is held)
+//   evWorkerStop    the file thread must end
+//   evWorkerDone    the file thread has left its loop and closed the file (stays set for the run)
+//   evPlayRoom      the playback ring has a free slot
+
+namespace velmar {
+
+// Makes an engine or file worker reachable through the pipeline for as long as it lives on its
+// thread. Registration and use from the owner's thread both hold registryMutex, so an object is
+// never used after its thread has unregistered it.
+template <typename T> class CRegistration {
+public:
+    CRegistration(CPipeline& owner, T*& registered, T& object)
+        : pipeline(owner)
+        , slot(registered) {
+        std::lock_guard lock(pipeline.registryMutex);
+        slot = &object;
+    }
+    ~CRegistration() {
+        std::lock_guard lock(pipeline.registryMutex);
+        slot = nullptr;
+    }
+    CRegistration(const CRegistration&) = delete;
+    CRegistration& operator=(const CRegistration&) = delete;
+
+private:
+    CPipeline& pipeline;
+    T*& slot;
+};
+
+namespace {
+
+// Thread creation reports failure only by exception; this is the one place we catch one.
+template <typename Procedure> bool StartThread(std::jthread& thread, Procedure&& procedure) {
+    try {
+        thread = std::jthread(std::forward<Procedure>(procedure));
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void Join(std::jthread& thread) {
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+} // namespace
+
+CPipeline::CPipeline(CPipelineReports& owner, CAudioBackend& audioBackend)
+    : reports(owner)
+    , backend(audioBackend)
+    , captureChannel(*this)
+    , playbackChannel(*this) {
+}
+
+CPipeline::~CPipeline() {
+    Stop();
+}
+
+std::string CPipeline::CaptureErrorText() const {
+    return captureChannel.ErrorText();
+}
+
+std::string CPipeline::PlaybackErrorText() const {
+    return playbackChannel.ErrorText();
+}
+
+bool CPipeline::CaptureRunAlive() const {
+    return (captureThread.joinable() && !evCaptureDone.IsSet()) || IsRecording();
+}
+
+bool CPipeline::PlaybackRunAlive() const {
+    return (playbackThread.joinable() && !evPlaybackDone.IsSet()) || IsPlaying();
+}
+
+void CPipeline::JoinRunThreads() {
+    Join(captureThread);
+    Join(encoderThread);
+    Join(playbackThread);
+    Join(readerThread);
+}
+
+bool CPipeline::StartRecording(const std::string& recordPath) {
+    // The file worker and the rest of the run's state exist once, so one run at a time.
+    if (CaptureRunAlive() || PlaybackRunAlive()) {
+        return false;
+    }
+    // A run that ended by itself still has its threads finishing their last steps.
+    JoinRunThreads();
+    errorFlag.store(false, std::memory_order_release);
+    recordFileName = recordPath;
+    evWorkerStop.Reset();
+    evFileReady.Reset();
+    evWorkerDone.Reset();
+    evCaptureDone.Reset();
+    evStopCapture.Reset();
+    // Before any thread starts, so that no thread sees the channel half set up.
+    captureChannel.Allocate(kCaptureBlockSamples);
+    if (!StartThread(encoderThread, [this] { EncoderThreadProc(); })) {
+        captureChannel.Release();
+        return false;
+    }
+    if (!StartThread(captureThread, [this] { CaptureThreadProc(); })) {
+        evStopCapture.Set();
+        // The encoder thread does not listen to evStopCapture: end it here.
+        EndEncoder();
+        Join(encoderThread);
+        captureChannel.Release();
+        return false;
+    }
+    return true;
+}
+
+bool CPipeline::StartPlayback(const std::string& playPath, int positionPercent) {
+    if (CaptureRunAlive() || PlaybackRunAlive()) {
+        return false;
+    }
+    if (playPath.size() >= static_cast<std::size_t>(kPlayFileNameSize)) {
+        playbackChannel.StoreErrorText("File name too long: " + playPath);
+        return false;
+    }
+    JoinRunThreads();
+    errorFlag.store(false, std::memory_order_release);
+    abortReader.store(false, std::memory_order_release);
+    startCount.store(2, std::memory_order_release);
+    playFileName = playPath;
+    startPercent = std::clamp(positionPercent, 0, 100);
+    evWorkerStop.Reset();
+    evStartBarrier.Reset();
+    evWorkerDone.Reset();
+    evPlaybackDone.Reset();
+    evReaderRun.Reset();
+    evStopPlayback.Reset();
+    evPlayRoom.Set();
+    playbackChannel.Allocate(kPlaybackBlockSamples);
+    if (!StartThread(readerThread, [this] { ReaderThreadProc(); })) {
+        playbackChannel.Release();
+        return false;
+    }
+    if (!StartThread(playbackThread, [this] { PlaybackThreadProc(); })) {
+        evStopPlayback.Set();
+        // The reader does not listen to evStopPlayback: end it here.
+        EndReader();
+        Join(readerThread);
+        playbackChannel.Release();
+        return false;
+    }
+    return true;
+}
+
+bool CPipeline::Stop() {
+    if (captureThread.joinable() || encoderThread.joinable()) {
+        StopRecordingRun();
+    }
+    if (playbackThread.joinable() || readerThread.joinable()) {
+        StopPlaybackRun();
+    }
+    return true;
+}
+
+void CPipeline::StopRecordingRun() {
+    // Set here as well as by the engine: the capture thread may not have registered it yet.
+    evStopCapture.Set();
+    {
+        std::lock_guard lock(registryMutex);
+        if (captureEngine != nullptr) {
+            captureEngine->RequestStop(captureChannel);
+        }
+    }
+    (void)evCaptureDone.WaitFor(kThreadEndTimeout);
+    // Whatever the wait said, the channel is released only once no thread can use it any more.
+    Join(captureThread);
+    Join(encoderThread);
+    captureChannel.Release();
+    ClearRecording();
+}
+
+void CPipeline::StopPlaybackRun() {
+    {
+        std::lock_guard lock(registryMutex);
+        if (playbackEngine != nullptr) {
+            playbackEngine->ResetDevice();
+        }
+    }
+    EndReader();
+    evStopPlayback.Set();
+    // A playback loop waiting for data must wake up to see the stop.
+    evPlayData.Set();
+    (void)evPlaybackDone.WaitFor(kThreadEndTimeout);
+    Join(playbackThread);
+    Join(readerThread);
+    playbackChannel.Release();
+    ClearPlaying();
+}
+
+bool CPipeline::TogglePause() {
+    std::lock_guard lock(registryMutex);
+    if (IsRecording()) {
+        if (captureEngine == nullptr) {
+            return false;
+        }
+        if (captureEngine->IsPaused()) {
+            captureEngine->Resume();
+            return false;
+        }
+        captureEngine->Pause();
+        return true;
+    }
+    if (IsPlaying()) {
+        if (playbackEngine == nullptr) {
+            return false;
+        }
+        if (playbackEngine->IsPaused()) {
+            playbackEngine->Restart();
+            return false;
+        }
+        playbackEngine->Pause();
+        return true;
+    }
+    return false;
+}
+
+void CPipeline::Seek(int positionPercent) {
+    std::lock_guard lock(registryMutex);
+    if (fileWorker != nullptr && IsPlaying()) {
+        fileWorker->Seek(std::clamp(positionPercent, 0, 100));
+    }
+}
+
+void CPipeline::Hold(bool holding) {
+    std::lock_guard lock(registryMutex);
+    if (fileWorker != nullptr && IsPlaying()) {
+        fileWorker->Hold(holding);
+    }
+}
+
+void CPipeline::NotifyStopped() {
+    reports.OnPipelineStopped();
+}
+
+void CPipeline::ShowDuration(std::int64_t fileBytes) {
+    reports.ShowDuration(FileBytesToTenths(fileBytes));
+}
+
+void CPipeline::ShowElapsed(int elapsedTenths) {
+    reports.ShowElapsed(elapsedTenths);
+}
+
+void CPipeline::ShowPercent(int positionPercent) {
+    reports.SetSliderPercent(positionPercent);
+}
+
+void CPipeline::ArriveAtStartBarrier() {
+    if (startCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        evStartBarrier.Set();
+    }
+    // A partner that never arrives holds this thread up only so long.
+    (void)evStartBarrier.WaitFor(kStartBarrierTimeout);
+}
+
+void CPipeline::AwaitWorkerDone() {
+    // The wait is bounded first, as any wait for another thread; the channel the worker uses is
+    // released after this, so on a time-out the wait goes on until the worker is really out.
+    if (!evWorkerDone.WaitFor(kThreadEndTimeout)) {
+        evWorkerDone.Wait();
+    }
+}
+
+void CPipeline::EndEncoder() {
+    evWorkerStop.Set();
+    AwaitWorkerDone();
+}
+
+void CPipeline::EndReader() {
+    // Sticky for the run, and raised before the reader is woken from any of its waits.
+    abortReader.store(true, std::memory_order_release);
+    evWorkerStop.Set();
+    evPlayRoom.Set();
+    evReaderRun.Set();
+    AwaitWorkerDone();
+}
+
+void CPipeline::EncoderThreadProc() {
+    CFileWorker worker(*this);
+    CRegistration registration(*this, fileWorker, worker);
+    worker.WriteLoop();
+}
+
+void CPipeline::CaptureThreadProc() {
+    {
+        CWaveInEngine engine(backend);
+        CRegistration registration(*this, captureEngine, engine);
+        (void)evFileReady.WaitFor(kFileReadyTimeout);
+        if (!HasError()) {
+            engine.Run(captureChannel);
+        }
+        // The capture loop has ended: whatever the ring holds now is the rest of the recording,
+        // which the encoder writes before it closes the file.
+        EndEncoder();
+        captureChannel.Finish();
+    }
+    evCaptureDone.Set();
+}
+
+void CPipeline::ReaderThreadProc() {
+    CFileWorker worker(*this);
+    CRegistration registration(*this, fileWorker, worker);
+    ArriveAtStartBarrier();
+    worker.ReadLoop();
+}
+
+void CPipeline::PlaybackThreadProc() {
+    {
+        CWaveOutEngine engine(backend);
+        evPlayData.Reset();
+        CRegistration registration(*this, playbackEngine, engine);
+        ArriveAtStartBarrier();
+        if (!HasError()) {
+            engine.Run(playbackChannel);
+        }
+        EndReader();
+        playbackChannel.Finish();
+    }
+    evPlaybackDone.Set();
+}
+
+} // namespace velmar

@@ -1,0 +1,155 @@
+// The one object through which the recorder records and plays. It owns the capture and playback
+// channels, the eleven events that coordinate the four worker threads, the run flags and the names of
+// the files, starts and stops the runs and passes the workers' progress to its owner.
+//
+// Threads: the owner calls the public operations of the first group on one thread (the window's);
+// the second group is used by the channels, engines and file workers of a run on their own threads.
+// Every report arrives on a worker thread (see CPipelineReports). Stop and the destructor join every
+// thread of the run, so once they return nothing of the run is still executing.
+#pragma once
+
+#include "audio/Event.h"
+#include "pipeline/Channels.h"
+#include "pipeline/PipelineConstants.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace velmar {
+
+class CAudioBackend;
+class CFileWorker;
+class CPipelineReports;
+class CWaveInEngine;
+class CWaveOutEngine;
+
+class CPipeline {
+public:
+    // `reports` and `backend` must outlive the pipeline. The window passes a CPortAudioBackend, the
+    // tests a CVirtualAudioBackend.
+    CPipeline(CPipelineReports& reports, CAudioBackend& backend);
+    virtual ~CPipeline();
+    CPipeline(const CPipeline&) = delete;
+    CPipeline& operator=(const CPipeline&) = delete;
+
+    // --- Called by the owner, on its own thread. ---
+
+    // Records from the default input device into `recordPath` (created or replaced). False when a
+    // run is active or a thread cannot be started.
+    bool StartRecording(const std::string& recordPath);
+    // Plays `playPath` from `startPercent` (0 .. 100) of its frames. False when a run is active, the
+    // name is longer than a path buffer holds, or a thread cannot be started.
+    bool StartPlayback(const std::string& playPath, int startPercent);
+    // Ends the active run, if any, and waits until its threads have ended; always true. The run's
+    // OnPipelineStopped arrives before Stop returns.
+    bool Stop();
+    // Pauses or resumes the active run; true when it is now paused, false when resumed or idle.
+    bool TogglePause();
+    // Moves playback to `positionPercent` of the file; no effect without a playback run.
+    void Seek(int positionPercent);
+    // The user holds (true) or releases (false) the position slider during playback.
+    void Hold(bool holding);
+
+    bool IsRecording() const { return recording.load(std::memory_order_acquire); }
+    bool IsPlaying() const { return playing.load(std::memory_order_acquire); }
+    // The error flag and texts of the last run; the texts are empty when the direction had no error.
+    bool HasError() const { return errorFlag.load(std::memory_order_acquire); }
+    std::string CaptureErrorText() const;
+    std::string PlaybackErrorText() const;
+
+    // --- Used by the channels, engines, file workers and thread procedures of a run. ---
+
+    void RaiseError() { errorFlag.store(true, std::memory_order_release); }
+    void MarkRecording() { recording.store(true, std::memory_order_release); }
+    void MarkPlaying() { playing.store(true, std::memory_order_release); }
+    void ClearRecording() { recording.store(false, std::memory_order_release); }
+    void ClearPlaying() { playing.store(false, std::memory_order_release); }
+    void SetFileWorkerRunning(bool running) { fileWorkerRunning.store(running, std::memory_order_release); }
+    bool IsFileWorkerRunning() const { return fileWorkerRunning.load(std::memory_order_acquire); }
+    // The reader must give up: set by Stop and by the end of the playback thread, for the whole run.
+    bool ReaderAborted() const { return abortReader.load(std::memory_order_acquire); }
+
+    void NotifyStopped();
+    void ShowDuration(std::int64_t fileBytes);
+    void ShowElapsed(int elapsedTenths);
+    void ShowPercent(int positionPercent);
+
+    CCaptureChannel& CaptureChannel() { return captureChannel; }
+    CPlaybackChannel& PlaybackChannel() { return playbackChannel; }
+    CAudioBackend& Backend() { return backend; }
+    const std::string& RecordFileName() const { return recordFileName; }
+    const std::string& PlayFileName() const { return playFileName; }
+    int StartPercent() const { return startPercent; }
+
+    // Manual-reset events; their roles are written at their definitions in Pipeline.cpp.
+    CEvent evStopCapture{EventReset::Manual};
+    CEvent evCaptureDone{EventReset::Manual};
+    CEvent evFileReady{EventReset::Manual};
+    CEvent evStopPlayback{EventReset::Manual};
+    CEvent evPlaybackDone{EventReset::Manual};
+    CEvent evStartBarrier{EventReset::Manual};
+    CEvent evPlayData{EventReset::Manual};
+    CEvent evReaderRun{EventReset::Manual};
+    CEvent evWorkerStop{EventReset::Manual};
+    CEvent evWorkerDone{EventReset::Manual};
+    CEvent evPlayRoom{EventReset::Manual};
+
+private:
+    template <typename T> friend class CRegistration;
+
+    void CaptureThreadProc();
+    void EncoderThreadProc();
+    void ReaderThreadProc();
+    void PlaybackThreadProc();
+    void ArriveAtStartBarrier();
+    // Asks the file thread of the run to end and waits until it has left its loop.
+    void EndEncoder();
+    void EndReader();
+    void AwaitWorkerDone();
+    // A run whose threads have not all finished yet (the owner's thread only).
+    bool CaptureRunAlive() const;
+    bool PlaybackRunAlive() const;
+    void StopRecordingRun();
+    void StopPlaybackRun();
+    void JoinRunThreads();
+
+    CPipelineReports& reports;
+    CAudioBackend& backend;
+
+    // Set by the thread procedures while they run; see CRegistration. Read and written under
+    // registryMutex only, so the window's thread never uses an engine or worker that is being deleted.
+    std::mutex registryMutex;
+    CWaveInEngine* captureEngine = nullptr;
+    CWaveOutEngine* playbackEngine = nullptr;
+    CFileWorker* fileWorker = nullptr;
+
+    // Run flags: each is written by the threads named at its setter and read anywhere.
+    std::atomic<bool> recording{false};
+    std::atomic<bool> playing{false};
+    std::atomic<bool> fileWorkerRunning{false};
+    std::atomic<bool> errorFlag{false};
+    std::atomic<bool> abortReader{false};
+    // Playback-side threads still to arrive at the start barrier.
+    std::atomic<int> startCount{0};
+
+    // Written by the owner's thread before the run's threads start; read by them afterwards.
+    std::string recordFileName;
+    std::string playFileName;
+    int startPercent = 0;
+
+    CCaptureChannel captureChannel;
+    CPlaybackChannel playbackChannel;
+
+    // Threads of the current or last run; joined before the next run starts, by Stop and by the
+    // destructor. Declared last so that they are joined before anything they use is destroyed.
+    std::jthread captureThread;
+    std::jthread encoderThread;
+    std::jthread readerThread;
+    std::jthread playbackThread;
+};
+
+} // namespace velmar
