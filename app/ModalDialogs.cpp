@@ -1,0 +1,54 @@
+#include "app/ModalDialogs.h"
+
+#include "app/DialogTexts.h"
+#include "app/SavePromptDlg.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace velmar {
+namespace {
+
+int RunSavePrompt(QWidget& owner) {
+    CSavePromptDlg prompt(&owner);
+    return prompt.exec();
+}
+
+std::optional<QString> ChooseOpenFile(QWidget& owner) {
+    QFileDialog dialog(&owner);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QString::fromUtf8(texts::kOpenFilter));
+    dialog.setDefaultSuffix(QString::fromUtf8(texts::kOpenDefaultSuffix));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+std::optional<QString> ChooseSaveFile(QWidget& owner) {
+    QFileDialog dialog(&owner);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QString::fromUtf8(texts::kSaveFilter));
+    dialog.setDefaultSuffix(QString::fromUtf8(texts::kSaveDefaultSuffix));
+    // Replacing an existing file is confirmed in the dialog (Qt asks by default).
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+void ShowMessage(QWidget& owner, MessageKind kind, const QString& title, const QString& text) {
+    QMessageBox box(kind == MessageKind::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
+                    QMessageBox::Ok, &owner);
+    box.exec();
+}
+
+} // namespace
+
+ModalDialogs PlatformDialogs() {
+    return ModalDialogs{RunSavePrompt, ChooseOpenFile, ChooseSaveFile, ShowMessage};
+}
+
+} // namespace velmar

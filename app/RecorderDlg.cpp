@@ -1,0 +1,583 @@
+#include "app/RecorderDlg.h"
+
+#include "app/BitmapButton.h"
+#include "app/DialogLayout.h"
+#include "app/DialogTexts.h"
+#include "app/RecordingCopy.h"
+#include "app/TimeText.h"
+#include "audio/AudioDevice.h"
+#include "pipeline/Conversions.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <cassert>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+// The artwork is compiled into the app library; a static library's resources must be registered by
+// name, outside any namespace.
+static void RegisterRecorderArtwork() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(recorder);
+        return true;
+    }();
+    (void)registered;
+}
+
+namespace velmar {
+namespace {
+
+// After stopping a playback, the close handling waits this long before the window goes.
+constexpr std::chrono::milliseconds kClosePlaybackWait{500};
+
+constexpr const char* kTemporaryFileName = "prm.tmp";
+
+constexpr Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+
+// The current folder and "prm.tmp"; a bare "prm.tmp" when the current folder cannot be read.
+std::string TemporaryRecordingPath() {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::current_path(error);
+    if (error) {
+        return kTemporaryFileName;
+    }
+    return (folder / kTemporaryFileName).string();
+}
+
+// Best effort: a file left behind is removed at the next start.
+void DeleteIfPresent(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error)) {
+        std::filesystem::remove(path, error);
+    }
+}
+
+QIcon LoadApplicationIcon() {
+    QIcon loaded;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        loaded.addFile(QStringLiteral(":/icons/%1/%2.png").arg(kIconResource).arg(size), QSize(size, size));
+    }
+    return loaded;
+}
+
+std::string ToFileSystemPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+const char* SaveFailureText(CopyFailure failure) {
+    switch (failure) {
+    case CopyFailure::SameFile:
+        return texts::kSaveOntoRecording;
+    case CopyFailure::OpenSource:
+        return texts::kSaveOpenRecordingFailed;
+    case CopyFailure::CreateTarget:
+        return texts::kSaveCreateFailed;
+    case CopyFailure::Read:
+        return texts::kSaveReadFailed;
+    case CopyFailure::Write:
+    case CopyFailure::None:
+        break;
+    }
+    return texts::kSaveWriteFailed;
+}
+
+} // namespace
+
+CRecorderDlg::CRecorderDlg(std::unique_ptr<CAudioBackend> backend, ModalDialogs modalDialogs)
+    : QDialog(nullptr, kDialogFlags)
+    , dialogs(std::move(modalDialogs))
+    , audioBackend(std::move(backend))
+    , pipeline(*this, *audioBackend) {
+    RegisterRecorderArtwork();
+
+    // The dialog template: font, title, size and controls in tab order.
+    setFont(DialogFont());
+    setWindowTitle(QString::fromUtf8(texts::kDialogTitle));
+    setFixedSize(DialogUnitsToPixels(kRecorderDialogSize, font()).size());
+    for (const TemplateControl& control : kRecorderTemplate) {
+        if (control.kind != ControlKind::BitmapButton) {
+            CreateTemplateControl(*this, control);
+            continue;
+        }
+        auto* button = new CBitmapButton(this); // owned by the dialog
+        button->setText(QString::fromUtf8(control.caption));
+        button->move(DialogUnitsToPixels(control.place, font()).topLeft());
+        SetControlId(*button, control.id);
+    }
+    playButton = &Button(ControlId::Play);
+    recordButton = &Button(ControlId::Record);
+    pauseButton = &Button(ControlId::Pause);
+    stopButton = &Button(ControlId::Stop);
+    openButton = &Button(ControlId::Open);
+    saveButton = &Button(ControlId::Save);
+    aboutButton = &Button(ControlId::About);
+    timeDisplay = qobject_cast<QLabel*>(FindControl(*this, ControlId::TimeDisplay));
+    fileNameDisplay = qobject_cast<QLabel*>(FindControl(*this, ControlId::FileName));
+
+    icon = LoadApplicationIcon();
+
+    // A temporary file left by an earlier run of the program is discarded.
+    tempPath = TemporaryRecordingPath();
+    DeleteIfPresent(tempPath);
+    hasRecording = false;
+    playing = false;
+    recording = false;
+
+    for (const ButtonFaces& faces : kButtonFaces) {
+        Button(faces.id).LoadBitmaps(faces);
+    }
+
+    totalTenths = 0;
+    positionTenths = 0;
+    sliderPos = 0;
+    totalText = QString::fromUtf8(texts::kZeroTime);
+    fileName = QString::fromUtf8(texts::kNoFileName);
+    closing = false;
+    paused = false;
+
+    OnInitDialog();
+}
+
+void CRecorderDlg::OnInitDialog() {
+    setWindowIcon(icon);
+
+    for (CBitmapButton* button :
+         {playButton, recordButton, pauseButton, stopButton, openButton, saveButton, aboutButton}) {
+        button->SizeToContent();
+    }
+
+    // The slider lies over the black frame and takes its id.
+    QWidget* frame = FindControl(*this, ControlId::SliderFrame);
+    slider = new CPositionSlider(this); // owned by the dialog
+    slider->setGeometry(frame->geometry());
+    SetControlId(*slider, ControlId::SliderFrame);
+    slider->setRange(0, 100);
+    slider->setTickPosition(QSlider::TicksBothSides);
+    slider->setTickInterval(10);
+    slider->setPageStep(10);
+    slider->setFocusPolicy(Qt::ClickFocus);
+    slider->setAutoFillBackground(true); // covers the frame, as a trackbar paints its whole place
+    slider->show();
+
+    connect(openButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnOpen);
+    connect(playButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnPlay);
+    connect(stopButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnStop);
+    connect(pauseButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnPause);
+    connect(recordButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnRecord);
+    connect(saveButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnSave);
+    connect(slider, &CPositionSlider::Notified, this, &CRecorderDlg::OnHScroll);
+    connect(aboutButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnAbout);
+    focusConnection = connect(qApp, &QApplication::focusChanged, this, &CRecorderDlg::OnFocusChanged);
+
+    buttonStates.Attach(playButton, recordButton, pauseButton, stopButton, openButton, saveButton,
+                        aboutButton, slider);
+
+    ShowTimeText(totalText);
+    ShowFileName();
+}
+
+CRecorderDlg::~CRecorderDlg() {
+    // From here on no report may touch the window, and no thread of a run may outlive it: the pipeline
+    // joins them before Stop returns. Reports still queued are dropped with the dialog.
+    closing = true;
+    disconnect(focusConnection);
+    pipeline.Stop();
+    {
+        std::lock_guard lock(reportMutex);
+        pendingReports.clear();
+    }
+    // A recording that was not saved is lost here; only the close request offers to save it.
+    DeleteIfPresent(tempPath);
+}
+
+// ---- Reports ----------------------------------------------------------------------------------
+
+void CRecorderDlg::OnPipelineStopped() {
+    QueueReport(ReportKind::Stopped, 0);
+}
+
+void CRecorderDlg::ShowDuration(int durationTenths) {
+    QueueReport(ReportKind::Duration, durationTenths);
+}
+
+void CRecorderDlg::ShowElapsed(int elapsedTenths) {
+    QueueReport(ReportKind::Elapsed, elapsedTenths);
+}
+
+void CRecorderDlg::SetSliderPercent(int positionPercent) {
+    QueueReport(ReportKind::SliderPercent, positionPercent);
+}
+
+void CRecorderDlg::QueueReport(ReportKind kind, int value) {
+    bool wake = false;
+    {
+        std::lock_guard lock(reportMutex);
+        wake = pendingReports.empty();
+        pendingReports.push_back({kind, value});
+    }
+    // One wake-up per batch: the window's thread takes everything queued when it runs. The method is
+    // named rather than given as a member pointer so that the queued call is built inside Qt; a
+    // member pointer's call object would be built here and handed over through Qt's event queue,
+    // whose lock the thread checker cannot see. The reports themselves pass under reportMutex.
+    if (wake) {
+        const bool queued = QMetaObject::invokeMethod(this, "DeliverReports", Qt::QueuedConnection);
+        assert(queued);
+        (void)queued;
+    }
+}
+
+void CRecorderDlg::DeliverReports() {
+    std::deque<Report> batch;
+    {
+        std::lock_guard lock(reportMutex);
+        batch.swap(pendingReports);
+    }
+    for (const Report& report : batch) {
+        switch (report.kind) {
+        case ReportKind::Stopped:
+            ApplyStopped();
+            break;
+        case ReportKind::Duration:
+            ApplyDuration(report.value);
+            break;
+        case ReportKind::Elapsed:
+            ApplyElapsed(report.value);
+            break;
+        case ReportKind::SliderPercent:
+            ApplySliderPercent(report.value);
+            break;
+        }
+    }
+    // The message box runs its own event loop, so it comes after the whole batch is applied.
+    if (runError && !closing) {
+        const RunError error = *runError;
+        runError.reset();
+        ShowMessage(MessageKind::Warning, error.title, error.text);
+    }
+}
+
+void CRecorderDlg::ApplyStopped() {
+    if (!closing) {
+        const bool wasRecording = recording;
+        buttonStates.SetEnded(hasRecording);
+        MoveSlider(0);
+        if (recording) {
+            // The recording's last elapsed time is its length.
+            totalText = positionText;
+            totalTenths = positionTenths;
+        }
+        playing = false;
+        recording = false;
+        ShowTimeText(totalText);
+        if (pipeline.HasError()) {
+            // A run that failed says why; the error text is the one its direction recorded.
+            std::string reason = wasRecording ? pipeline.CaptureErrorText() : pipeline.PlaybackErrorText();
+            if (reason.empty()) {
+                reason = wasRecording ? pipeline.PlaybackErrorText() : pipeline.CaptureErrorText();
+            }
+            const QString why = reason.empty() ? QString::fromUtf8(texts::kUnknownRunError)
+                                               : QString::fromUtf8(reason.c_str()).trimmed();
+            runError = RunError{
+                wasRecording ? texts::kRecordingErrorTitle : texts::kPlaybackErrorTitle,
+                QString::fromUtf8(wasRecording ? texts::kRecordingError : texts::kPlaybackError).arg(why)};
+        }
+    }
+    paused = false;
+}
+
+void CRecorderDlg::ApplyDuration(int durationTenths) {
+    if (closing) {
+        return;
+    }
+    totalTenths = durationTenths;
+    totalText = FormatTenths(durationTenths);
+    ShowTimeText(totalText);
+}
+
+void CRecorderDlg::ApplyElapsed(int elapsedTenths) {
+    if (closing) {
+        return;
+    }
+    positionTenths = elapsedTenths;
+    positionText = FormatTenths(elapsedTenths);
+    ShowTimeText(totalText.isEmpty() ? positionText
+                                     : positionText + QString::fromUtf8(texts::kTotalSeparator) + totalText);
+}
+
+void CRecorderDlg::ApplySliderPercent(int positionPercent) {
+    // A thumb the user holds stays under the mouse: the position they drag to is the one to seek to.
+    if (closing || slider->isSliderDown()) {
+        return;
+    }
+    MoveSlider(positionPercent);
+}
+
+// ---- Transport --------------------------------------------------------------------------------
+
+void CRecorderDlg::OnPlay() {
+    sliderPos = slider->value();
+    const std::string& path = hasRecording ? tempPath : filePath;
+    const bool started = pipeline.StartPlayback(path, sliderPos);
+    playing = true;
+    buttonStates.SetPlaying();
+    paused = false;
+    ShowStartFailure(started, QFile::decodeName(QByteArray::fromStdString(path)));
+}
+
+void CRecorderDlg::OnRecord() {
+    paused = false;
+    // The pipeline creates the file anew: an earlier recording not yet saved is overwritten.
+    const bool started = pipeline.StartRecording(tempPath);
+    recording = true;
+    hasRecording = true;
+    totalTenths = 0;
+    // Until the first elapsed report the recording is empty; its length must not be an earlier one.
+    positionTenths = 0;
+    positionText = FormatTenths(0);
+    buttonStates.SetRecording();
+    MoveSlider(0);
+    totalText.clear();
+    fileName = QString::fromUtf8(texts::kNoFileName);
+    ShowFileName();
+    if (!started) {
+        ShowMessage(MessageKind::Warning, texts::kRecordingErrorTitle,
+                    QString::fromUtf8(texts::kRecordingNotStarted));
+    }
+}
+
+void CRecorderDlg::OnPause() {
+    paused = pipeline.TogglePause();
+    buttonStates.SetPauseToggled(paused);
+}
+
+void CRecorderDlg::OnStop() {
+    pipeline.Stop();
+    // Stop has joined the run's threads, so the run's last reports are queued by now; applying them
+    // here lets the end of the run act before the stopped state, as a direct report would.
+    DeliverReports();
+    if (!closing) {
+        buttonStates.SetStopped(hasRecording);
+    }
+    paused = false;
+}
+
+// ---- Files ------------------------------------------------------------------------------------
+
+void CRecorderDlg::OnOpen() {
+    if (hasRecording && PromptSave()) {
+        // The user presses Open again once the recording is saved.
+        OnSave();
+        return;
+    }
+    sliderPos = 0;
+    MoveSlider(0);
+    if (const std::optional<QString> chosen = dialogs.chooseOpenFile(*this)) {
+        filePath = ToFileSystemPath(*chosen);
+        fileName = QFileInfo(*chosen).fileName();
+        sliderPos = slider->value();
+        const bool started = pipeline.StartPlayback(filePath, sliderPos);
+        buttonStates.SetOpened();
+        playing = true;
+        ShowFileName();
+        hasRecording = false;
+        ShowStartFailure(started, *chosen);
+    }
+    paused = false;
+}
+
+void CRecorderDlg::OnSave() {
+    if (const std::optional<QString> chosen = dialogs.chooseSaveFile(*this)) {
+        const std::string target = ToFileSystemPath(*chosen);
+        const CopyOutcome outcome = CopyRecording(tempPath, target);
+        if (outcome.Succeeded()) {
+            DeleteIfPresent(tempPath);
+            filePath = target;
+            fileName = QFileInfo(*chosen).fileName();
+            sliderPos = slider->value();
+            ShowFileName();
+            hasRecording = false;
+            buttonStates.SetSaved();
+        } else {
+            // The recording stays where it is, still unsaved, and Save stays enabled.
+            ShowSaveFailure(*chosen, outcome);
+        }
+    }
+    paused = false;
+}
+
+bool CRecorderDlg::PromptSave() {
+    return dialogs.runSavePrompt(*this) != QDialog::Rejected;
+}
+
+void CRecorderDlg::OnAbout() {
+    ShowMessage(MessageKind::Plain, texts::kAboutTitle, QString::fromUtf8(texts::kAboutText));
+}
+
+// ---- Closing ----------------------------------------------------------------------------------
+
+void CRecorderDlg::closeEvent(QCloseEvent* event) {
+    if (closeHandlingActive) {
+        // A second request while the prompts of the first are open: the first one ends the dialog.
+        event->ignore();
+        return;
+    }
+    closeHandlingActive = true;
+    OnClose();
+    closeHandlingActive = false;
+    QDialog::closeEvent(event);
+}
+
+void CRecorderDlg::OnClose() {
+    closing = true;
+    if (recording) {
+        OnStop();
+        if (PromptSave()) {
+            OnSave();
+        }
+    }
+    if (playing) {
+        OnStop();
+        QEventLoop wait;
+        QTimer::singleShot(kClosePlaybackWait, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    // Offered again if the prompt above was declined or its save did not happen.
+    if (hasRecording && PromptSave()) {
+        OnSave();
+    }
+}
+
+void CRecorderDlg::OnOK() {
+    if (recording || playing) {
+        return;
+    }
+    accept();
+}
+
+void CRecorderDlg::keyPressEvent(QKeyEvent* event) {
+    // Bitmap buttons never take Enter (Space presses them): Enter is always the OK command.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// ---- Slider -----------------------------------------------------------------------------------
+
+void CRecorderDlg::OnHScroll(SliderCode code) {
+    const bool active = (fileName != QString::fromUtf8(texts::kNoFileName) || hasRecording) && !recording;
+    if (!active) {
+        // The thumb can be dragged but returns to the start when it is let go.
+        if (code == SliderCode::EndTrack) {
+            MoveSlider(0);
+        }
+        return;
+    }
+    sliderPos = slider->sliderPosition();
+    const auto preview = [this] { ApplyElapsed(PercentOfTenths(totalTenths, sliderPos)); };
+    if (!playing) {
+        // Shows where a later Play will start.
+        preview();
+        return;
+    }
+    switch (code) {
+    case SliderCode::PageUp:
+    case SliderCode::PageDown:
+        pipeline.Seek(sliderPos);
+        pipeline.Hold(true);
+        preview();
+        break;
+    case SliderCode::ThumbPosition:
+        pipeline.Seek(sliderPos);
+        preview();
+        break;
+    case SliderCode::ThumbTrack:
+        pipeline.Hold(true);
+        preview();
+        break;
+    case SliderCode::EndTrack:
+        pipeline.Hold(false);
+        pipeline.Seek(sliderPos);
+        break;
+    case SliderCode::LineUp:
+    case SliderCode::LineDown:
+    case SliderCode::Top:
+    case SliderCode::Bottom:
+        break;
+    }
+    if (paused) {
+        buttonStates.MoveFocus(pauseButton);
+    }
+}
+
+// ---- Helpers ----------------------------------------------------------------------------------
+
+void CRecorderDlg::OnFocusChanged(QWidget* /*previous*/, QWidget* now) {
+    if (now != nullptr && isAncestorOf(now)) {
+        buttonStates.ClearFocusMarks();
+    }
+}
+
+void CRecorderDlg::MoveSlider(int percent) {
+    // Never taken for a move of the user's.
+    const QSignalBlocker blocker(slider);
+    slider->setValue(percent);
+}
+
+void CRecorderDlg::ShowTimeText(const QString& text) {
+    timeDisplay->setText(text);
+}
+
+void CRecorderDlg::ShowFileName() {
+    fileNameDisplay->setText(fileName);
+}
+
+QString CRecorderDlg::TimeDisplayText() const {
+    return timeDisplay->text();
+}
+
+QString CRecorderDlg::FileNameText() const {
+    return fileNameDisplay->text();
+}
+
+CBitmapButton& CRecorderDlg::Button(ControlId id) const {
+    return *qobject_cast<CBitmapButton*>(FindControl(*this, id));
+}
+
+void CRecorderDlg::ShowStartFailure(bool started, const QString& what) {
+    if (!started) {
+        ShowMessage(MessageKind::Warning, texts::kPlaybackErrorTitle,
+                    QString::fromUtf8(texts::kPlaybackNotStarted).arg(what));
+    }
+}
+
+void CRecorderDlg::ShowSaveFailure(const QString& target, const CopyOutcome& outcome) {
+    const QString reason =
+        outcome.systemError == 0
+            ? QString()
+            : QString::fromUtf8(texts::kSaveReasonSeparator) +
+                  QString::fromStdString(std::generic_category().message(outcome.systemError));
+    ShowMessage(MessageKind::Warning, texts::kSaveFailedTitle,
+                QString::fromUtf8(texts::kSaveFailed)
+                    .arg(QDir::toNativeSeparators(target),
+                         QString::fromUtf8(SaveFailureText(outcome.failure)), reason));
+}
+
+void CRecorderDlg::ShowMessage(MessageKind kind, const char* title, const QString& text) {
+    dialogs.showMessage(*this, kind, QString::fromUtf8(title), text);
+}
+
+} // namespace velmar

@@ -1,0 +1,173 @@
+// The recorder's one window, "Velmar Voice Recorder/Player": seven bitmap buttons, the position
+// slider, the time display and the file name. It owns the pipeline that records and plays, turns
+// clicks, slider moves and the close request into pipeline calls and changes of its controls, and
+// applies the pipeline's reports to them. It does no audio or frame work and converts no units: the
+// pipeline does that and its conversions; the window only writes the times it is given as text.
+//
+// Threads: everything runs on the window's thread except the four report entries, which the
+// pipeline's worker threads call. Those only queue the report and wake the window's thread, which
+// applies the reports in the order they were made; once the close handling has begun, or after the
+// window is gone, a report changes nothing.
+#pragma once
+
+#include "app/ButtonStates.h"
+#include "app/DialogTemplate.h"
+#include "app/ModalDialogs.h"
+#include "app/PositionSlider.h"
+#include "pipeline/Pipeline.h"
+#include "pipeline/PipelineReports.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QMetaObject>
+#include <QString>
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+class QLabel;
+
+namespace velmar {
+
+class CAudioBackend;
+class CBitmapButton;
+struct CopyOutcome;
+
+class CRecorderDlg : public QDialog, public CPipelineReports {
+    Q_OBJECT
+
+public:
+    // `backend` is the sound service the pipeline uses (the machine's devices, or the tests' virtual
+    // device); `modalDialogs` opens the prompt, file dialogs and message boxes.
+    explicit CRecorderDlg(std::unique_ptr<CAudioBackend> backend,
+                          ModalDialogs modalDialogs = PlatformDialogs());
+    ~CRecorderDlg() override;
+    CRecorderDlg(const CRecorderDlg&) = delete;
+    CRecorderDlg& operator=(const CRecorderDlg&) = delete;
+
+    // --- Reports of the pipeline; called on its worker threads, never on the window's. ---
+    void OnPipelineStopped() override;
+    void ShowDuration(int durationTenths) override;
+    void ShowElapsed(int elapsedTenths) override;
+    void SetSliderPercent(int positionPercent) override;
+
+    // --- Handlers, on the window's thread. ---
+    void OnPlay();
+    void OnRecord();
+    void OnPause();
+    void OnStop();
+    void OnOpen();
+    void OnSave();
+    void OnAbout();
+    void OnHScroll(SliderCode code);
+    // The OK command (Enter): ends the dialog unless a run is under way.
+    void OnOK();
+    // Asks whether to save the recording; true unless the prompt ended with No, Escape or its close box.
+    bool PromptSave();
+
+    // --- What the window shows and holds, for tests and screenshots (window's thread). ---
+    bool IsPlaying() const { return playing; }
+    bool IsRecording() const { return recording; }
+    bool HasRecording() const { return hasRecording; }
+    bool IsPaused() const { return paused; }
+    bool IsClosing() const { return closing; }
+    int TotalTenths() const { return totalTenths; }
+    int PositionTenths() const { return positionTenths; }
+    int SliderPos() const { return sliderPos; }
+    const std::string& TempPath() const { return tempPath; }
+    const std::string& FilePath() const { return filePath; }
+    const QString& FileName() const { return fileName; }
+    QString TimeDisplayText() const;
+    QString FileNameText() const;
+    const CButtonStates& ButtonStates() const { return buttonStates; }
+    CBitmapButton& Button(ControlId id) const;
+    CPositionSlider& Slider() const { return *slider; }
+    const QIcon& Icon() const { return icon; }
+    const CPipeline& Pipeline() const { return pipeline; }
+
+protected:
+    // The close request (close box, system menu, Alt+F4): OnClose, then the dialog ends.
+    void closeEvent(QCloseEvent* event) override;
+    // Enter runs OnOK; Escape ends the dialog at once.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    enum class ReportKind { Stopped, Duration, Elapsed, SliderPercent };
+    struct Report {
+        ReportKind kind;
+        int value;
+    };
+
+    void OnInitDialog();
+    void OnClose();
+    void OnFocusChanged(QWidget* previous, QWidget* now);
+
+    // Called on a worker thread: queues the report and wakes the window's thread.
+    void QueueReport(ReportKind kind, int value);
+    // Applies every queued report, oldest first; then tells the user why a run ended, if it failed.
+    // Invokable by name: see QueueReport.
+    Q_INVOKABLE void DeliverReports();
+    void ApplyStopped();
+    void ApplyDuration(int durationTenths);
+    void ApplyElapsed(int elapsedTenths);
+    void ApplySliderPercent(int positionPercent);
+
+    void MoveSlider(int percent);
+    void ShowTimeText(const QString& text);
+    void ShowFileName();
+    void ShowStartFailure(bool started, const QString& what);
+    void ShowSaveFailure(const QString& target, const CopyOutcome& outcome);
+    void ShowMessage(MessageKind kind, const char* title, const QString& text);
+
+    ModalDialogs dialogs;
+
+    // Reports made by the worker threads and not yet applied, oldest first. Declared before the
+    // pipeline so it outlives every thread that may queue into it.
+    std::mutex reportMutex;
+    std::deque<Report> pendingReports; // guarded by reportMutex
+    // Why the last run ended, when it failed; shown once its reports are applied.
+    struct RunError {
+        const char* title;
+        QString text;
+    };
+    std::optional<RunError> runError;
+
+    // The backend before the pipeline, so the pipeline (and every thread it runs) ends first.
+    std::unique_ptr<CAudioBackend> audioBackend;
+    CPipeline pipeline;
+
+    std::string filePath;      // path of the file opened or saved last (file-system encoding)
+    bool hasRecording = false; // the temporary file holds a recording not yet saved
+    bool playing = false;      // set by Play and Open, cleared by the end-of-run report
+    bool recording = false;    // set by Record, cleared by the end-of-run report
+    bool closing = false;      // the close handling (or teardown) has begun: reports change nothing
+    std::string tempPath;      // the temporary recording file, fixed at construction
+    QString totalText;
+    QString positionText;
+    QString fileName;
+    // The seven buttons, the displays and the slider are owned by the dialog as its child widgets.
+    CBitmapButton* playButton = nullptr;
+    CBitmapButton* recordButton = nullptr;
+    CBitmapButton* pauseButton = nullptr;
+    CBitmapButton* stopButton = nullptr;
+    CBitmapButton* openButton = nullptr;
+    CBitmapButton* saveButton = nullptr;
+    CBitmapButton* aboutButton = nullptr;
+    QLabel* timeDisplay = nullptr;
+    QLabel* fileNameDisplay = nullptr;
+    CButtonStates buttonStates;
+    bool paused = false; // the last press of Pause paused the run
+    CPositionSlider* slider = nullptr;
+    int totalTenths = 0;
+    int positionTenths = 0;
+    int sliderPos = 0; // slider position last read, 0 .. 100
+    QIcon icon;
+
+    bool closeHandlingActive = false; // inside OnClose: a second close request waits for it
+    QMetaObject::Connection focusConnection;
+};
+
+} // namespace velmar
