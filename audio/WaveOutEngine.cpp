@@ -136,14 +136,9 @@ void CWaveOutEngine::AwaitBuffer(int index) {
 }
 
 void CWaveOutEngine::Close(CPlaybackLink& link) {
-    // After a reset every buffer is back already; only a natural end leaves sound to play out,
-    // each of the last (at most two) buffers getting kDrainTimeout.
+    // After a reset every buffer is back already; only a natural end leaves sound to play out.
     if (lastQueued && !resetRequested.load(std::memory_order_acquire)) {
-        const int waits = drained ? 1 : 2;
-        for (int i = 0; i < waits && !AllBuffersDone(); ++i) {
-            (void)doneEvent.WaitFor(kDrainTimeout);
-            doneEvent.Reset();
-        }
+        PlayOut();
     }
     if (deviceOpen) {
         const DeviceResult result = device->Reset();
@@ -203,6 +198,26 @@ void CWaveOutEngine::FreeHeaders() {
         headers[i].data = nullptr;
         headers[i].flags.store(0, std::memory_order_relaxed);
         dataMem[i].reset();
+    }
+}
+
+// The two buffers still queued at the end of a file may hold 600 ms of sound, more than two fixed
+// drain allowances: resetting after those would cut the end off every recording. So each wait is
+// bounded by the sound still queued plus the allowance; a device that stops handing buffers back
+// (or a paused one) still cannot hold the thread for long.
+void CWaveOutEngine::PlayOut() {
+    while (!AllBuffersDone() && !resetRequested.load(std::memory_order_acquire)) {
+        int queuedBytes = 0;
+        for (const DeviceBuffer& header : headers) {
+            if ((header.flags.load(std::memory_order_acquire) & kBufferInQueue) != 0) {
+                queuedBytes += header.bufferLength;
+            }
+        }
+        const std::chrono::milliseconds queued{queuedBytes * 1000LL / (kDeviceSampleRate * kBytesPerSample)};
+        if (!doneEvent.WaitFor(queued + kDrainTimeout)) {
+            return;
+        }
+        doneEvent.Reset();
     }
 }
 

@@ -37,6 +37,7 @@ private:
     bool AllocHeaders(CPlaybackLink& link);
     void FreeHeaders();
     bool AllBuffersDone() const;
+    void PlayOut();
     // Waits until buffer `index` is back from the device (or a reset ends the run).
     void AwaitBuffer(int index);
     // The device failed at `result`: reset and close it, free the buffers, store the text.

@@ -172,6 +172,27 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PlaybackOfFile,
                                            FileCase{"ThreeHundredFrames", 5400, 90}),
                          [](const auto& testCase) { return std::string(testCase.param.name); });
 
+// At the real pace of a sound card the last two buffers of a file (up to 600 ms) are still playing
+// when the end block has been queued; they must play out before the device is reset.
+TEST_F(PipelineRun, AtRealTimeTheEndOfTheFilePlaysOutInFull) {
+    for (int frames : {102, 110}) {
+        SCOPED_TRACE(frames);
+        const std::vector<std::uint8_t> bytes =
+            test::RandomFrameBytes(frames * kPackedFrameBytes, test::kDefaultSeed);
+        VirtualAudioConfig config;
+        config.pacing = Pacing::RealTime;
+        Make(config);
+        reports.Clear();
+        const auto path = WritePrm(bytes);
+        ASSERT_TRUE(pipeline->StartPlayback(path.string(), 0));
+        ASSERT_TRUE(reports.WaitStopped(1));
+        pipeline->Stop();
+        EXPECT_FALSE(pipeline->HasError()) << pipeline->PlaybackErrorText();
+        EXPECT_EQ(backend->PlayedSamples().size(), static_cast<std::size_t>(frames) * kFrameSamples);
+        EXPECT_TRUE(backend->PlayedSamples() == test::DecodeBytes(bytes)) << "played samples differ";
+    }
+}
+
 TEST_F(PipelineRun, PlaybackFromHalfwayStartsAtThatFrame) {
     const std::vector<std::uint8_t> bytes = test::RandomFrameBytes(1000 * kPackedFrameBytes, 7);
     Make();
