@@ -154,7 +154,9 @@ private:
         if (const DeviceResult fault = backend.Call(Direction(), operation); fault != DeviceResult::Ok) {
             return fault;
         }
-        return run();
+        const DeviceResult result = run();
+        backend.Completed(Direction(), operation);
+        return result;
     }
 
     CVirtualAudioBackend& backend;
@@ -194,9 +196,15 @@ bool CVirtualAudioBackend::WaitForCalls(AudioDirection direction, DeviceOperatio
                                         std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex);
     return changed.wait_for(lock, timeout, [&] {
-        const auto found = calls.find({direction, operation});
-        return found != calls.end() && found->second >= count;
+        const auto found = completedCalls.find({direction, operation});
+        return found != completedCalls.end() && found->second >= count;
     });
+}
+
+void CVirtualAudioBackend::Completed(AudioDirection direction, DeviceOperation operation) {
+    std::lock_guard lock(mutex);
+    ++completedCalls[{direction, operation}];
+    changed.notify_all();
 }
 
 std::vector<std::int16_t> CVirtualAudioBackend::PlayedSamples() const {

@@ -87,7 +87,8 @@ public:
     // Wait until so many samples have been captured or played; false on time-out.
     bool WaitForCaptured(std::int64_t samples, std::chrono::milliseconds timeout);
     bool WaitForPlayed(std::int64_t samples, std::chrono::milliseconds timeout);
-    // Wait until `operation` has been called so many times in `direction`; false on time-out.
+    // Wait until `operation` has completed successfully so many times in `direction` (its effect on
+    // the device has happened, not just begun); false on time-out.
     bool WaitForCalls(AudioDirection direction, DeviceOperation operation, int count,
                       std::chrono::milliseconds timeout);
 
@@ -96,12 +97,15 @@ private:
 
     // Counts the call; the fault's result if this call is to fail, else Ok.
     DeviceResult Call(AudioDirection direction, DeviceOperation operation);
+    // Counts a call that was let through, once it has done its work.
+    void Completed(AudioDirection direction, DeviceOperation operation);
 
     const VirtualAudioConfig config;
     mutable std::mutex mutex;
     std::condition_variable changed; // samples moved, credit granted, a call counted, a transfer interrupted
     std::vector<DeviceFault> faults;
-    std::map<std::pair<AudioDirection, DeviceOperation>, int> calls;
+    std::map<std::pair<AudioDirection, DeviceOperation>, int> calls;          // attempted
+    std::map<std::pair<AudioDirection, DeviceOperation>, int> completedCalls; // let through and done
     std::vector<std::int16_t> played;
     std::int64_t captured = 0;
     std::int64_t captureGranted = 0;
