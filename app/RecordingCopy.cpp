@@ -1,6 +1,6 @@
 #include "app/RecordingCopy.h"
 
-#include "pipeline/FileWorker.h"
+#include "pipeline/FileDescriptor.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

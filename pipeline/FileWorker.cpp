@@ -15,18 +15,6 @@
 
 namespace velmar {
 
-CFileDescriptor::~CFileDescriptor() {
-    if (fd >= 0) {
-        ::close(fd);
-    }
-}
-
-bool CFileDescriptor::Close() {
-    const int descriptor = fd;
-    fd = -1;
-    return descriptor < 0 || ::close(descriptor) == 0;
-}
-
 std::string FileErrorText(int error, std::string_view fileName) {
     std::array<char, 256> buffer{};
     // The GNU strerror_r returns the text, which may or may not be in the buffer.

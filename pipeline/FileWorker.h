@@ -5,6 +5,8 @@
 // but 18-byte frames back to back; an incomplete last frame is ignored.
 #pragma once
 
+#include "pipeline/FileDescriptor.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -13,25 +15,6 @@
 namespace velmar {
 
 class CPipeline;
-
-// An open file descriptor, closed with the object unless closed and checked before.
-class CFileDescriptor {
-public:
-    CFileDescriptor() = default;
-    explicit CFileDescriptor(int descriptor)
-        : fd(descriptor) {}
-    ~CFileDescriptor();
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-
-    int Get() const { return fd; }
-    bool IsOpen() const { return fd >= 0; }
-    // Closes now; false with errno set when the system reports a failure (data may be lost).
-    [[nodiscard]] bool Close();
-
-private:
-    int fd = -1;
-};
 
 // The system's text for `error` followed by the file's name, as a direction's error text.
 std::string FileErrorText(int error, std::string_view fileName);

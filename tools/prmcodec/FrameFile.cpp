@@ -9,35 +9,13 @@
 
 namespace velmar {
 
-CUniqueFd::~CUniqueFd() {
-    if (fd >= 0) {
-        ::close(fd);
-    }
-}
-
-CUniqueFd& CUniqueFd::operator=(CUniqueFd&& other) noexcept {
-    if (this != &other) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        fd = other.Release();
-    }
-    return *this;
-}
-
-int CUniqueFd::Release() noexcept {
-    const int released = fd;
-    fd = -1;
-    return released;
-}
-
 std::string ErrorText(int error) {
     return std::strerror(error);
 }
 
 bool CFrameFileReader::Open(const std::string& filePath, std::string& error) {
     path = filePath;
-    file = CUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    file = CFileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.IsOpen()) {
         error = "cannot open '" + path + "': " + ErrorText(errno);
         return false;

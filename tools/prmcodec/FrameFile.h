@@ -3,32 +3,12 @@
 #pragma once
 
 #include "codec/FrameFormat.h"
+#include "pipeline/FileDescriptor.h"
 
 #include <cstdint>
 #include <string>
 
 namespace velmar {
-
-// An open file descriptor, closed with the object.
-class CUniqueFd {
-public:
-    CUniqueFd() = default;
-    explicit CUniqueFd(int descriptor)
-        : fd(descriptor) {}
-    ~CUniqueFd();
-    CUniqueFd(CUniqueFd&& other) noexcept
-        : fd(other.Release()) {}
-    CUniqueFd& operator=(CUniqueFd&& other) noexcept;
-    CUniqueFd(const CUniqueFd&) = delete;
-    CUniqueFd& operator=(const CUniqueFd&) = delete;
-
-    int Get() const { return fd; }
-    bool IsOpen() const { return fd >= 0; }
-    int Release() noexcept;
-
-private:
-    int fd = -1;
-};
 
 // The system's text for an errno value.
 std::string ErrorText(int error);
@@ -48,7 +28,7 @@ public:
     [[nodiscard]] ReadStatus Next(PackedFrame& frame, std::string& error);
 
 private:
-    CUniqueFd file;
+    CFileDescriptor file;
     std::string path;
     std::uint64_t fileBytes = 0;
     std::uint64_t framesRead = 0;

@@ -1,11 +1,12 @@
 #include "OutputFile.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 
 namespace velmar {
 
@@ -14,7 +15,7 @@ COutputFile::~COutputFile() {
 }
 
 void COutputFile::Discard() noexcept {
-    file = CUniqueFd();
+    file = CFileDescriptor();
     if (!tempPath.empty()) {
         ::unlink(tempPath.c_str());
         tempPath.clear();
@@ -37,7 +38,7 @@ bool COutputFile::Create(const std::string& destination, std::string& error) {
         error = "cannot create '" + destination + "': " + ErrorText(errno);
         return false;
     }
-    file = CUniqueFd(fd);
+    file = CFileDescriptor(fd);
     tempPath = pattern;
     return true;
 }
@@ -71,8 +72,7 @@ bool COutputFile::Commit(std::string& error) {
         error = "cannot write '" + finalPath + "': " + ErrorText(errno);
         return false;
     }
-    const int fd = file.Release();
-    if (::close(fd) != 0) {
+    if (!file.Close()) {
         error = "cannot write '" + finalPath + "': " + ErrorText(errno);
         return false;
     }

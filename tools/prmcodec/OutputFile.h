@@ -29,7 +29,7 @@ public:
 private:
     void Discard() noexcept;
 
-    CUniqueFd file;
+    CFileDescriptor file;
     std::string finalPath;
     std::string tempPath;
 };

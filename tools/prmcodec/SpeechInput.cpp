@@ -1,18 +1,18 @@
 #include "SpeechInput.h"
 
 #include "FrameFile.h"
-
 #include "codec/CodecConstants.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <samplerate.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
 
 namespace velmar {
 namespace {
@@ -56,7 +56,9 @@ struct MemoryFile {
     std::vector<std::uint8_t> bytes;
     sf_count_t position = 0;
 
-    static sf_count_t Length(void* self) { return static_cast<sf_count_t>(static_cast<MemoryFile*>(self)->bytes.size()); }
+    static sf_count_t Length(void* self) {
+        return static_cast<sf_count_t>(static_cast<MemoryFile*>(self)->bytes.size());
+    }
     static sf_count_t Seek(sf_count_t offset, int whence, void* self) {
         auto* m = static_cast<MemoryFile*>(self);
         const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->position : Length(self);
@@ -81,8 +83,8 @@ struct CSpeechInput::Impl {
     bool raw = false;
 
     // Raw input.
-    CUniqueFd rawFile;
-    std::vector<std::uint8_t> rawBytes;  // standard input, read whole
+    CFileDescriptor rawFile;
+    std::vector<std::uint8_t> rawBytes; // standard input, read whole
     std::size_t rawOffset = 0;
     bool rawFromMemory = false;
     std::uint8_t pendingByte = 0;
@@ -95,10 +97,10 @@ struct CSpeechInput::Impl {
     SNDFILE* sound = nullptr;
     SF_INFO info{};
     SRC_STATE* resampler = nullptr;
-    std::vector<double> frames;     // interleaved, as read
-    std::vector<float> mono;        // mixed input waiting for the resampler
+    std::vector<double> frames; // interleaved, as read
+    std::vector<float> mono;    // mixed input waiting for the resampler
     std::size_t monoStart = 0;
-    std::vector<float> converted;   // resampler output not yet handed out
+    std::vector<float> converted; // resampler output not yet handed out
     std::size_t convertedStart = 0;
     bool inputEnded = false;
     bool resamplerDrained = false;
@@ -126,7 +128,7 @@ struct CSpeechInput::Impl {
             durationSeconds = static_cast<double>(rawBytes.size() / 2) / kSampleRate;
             return true;
         }
-        rawFile = CUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        rawFile = CFileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat st {};
         if (!rawFile.IsOpen() || ::fstat(rawFile.Get(), &st) != 0) {
             error = "cannot open '" + path + "': " + ErrorText(errno);
@@ -211,7 +213,7 @@ struct CSpeechInput::Impl {
                 have += static_cast<std::size_t>(got);
             }
             if (have < 2) {
-                break;  // end of input; a lone last byte is not a sample
+                break; // end of input; a lone last byte is not a sample
             }
             for (std::size_t i = 0; i + 1 < have; i += 2) {
                 out[filled++] = static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8));
@@ -300,7 +302,9 @@ struct CSpeechInput::Impl {
     }
 };
 
-CSpeechInput::CSpeechInput() : impl(std::make_unique<Impl>()) {}
+CSpeechInput::CSpeechInput()
+    : impl(std::make_unique<Impl>()) {
+}
 
 CSpeechInput::~CSpeechInput() = default;
 

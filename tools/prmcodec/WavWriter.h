@@ -15,7 +15,7 @@ namespace velmar {
 class CWavWriter {
 public:
     CWavWriter() = default;
-    ~CWavWriter();  // discards the file unless Commit succeeded
+    ~CWavWriter(); // discards the file unless Commit succeeded
     CWavWriter(const CWavWriter&) = delete;
     CWavWriter& operator=(const CWavWriter&) = delete;
 

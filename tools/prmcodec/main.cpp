@@ -7,12 +7,13 @@
 #include "WavWriter.h"
 #include "codec/SpeechCodec.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace velmar {
@@ -224,7 +225,8 @@ private:
 int NextInputFrame(CSpeechInput& input, std::array<std::int16_t, kFrameSamples>& frame, std::string& error) {
     std::size_t filled = 0;
     while (filled < frame.size()) {
-        const long got = input.Read(std::span<std::int16_t>(frame.data() + filled, frame.size() - filled), error);
+        const long got =
+            input.Read(std::span<std::int16_t>(frame.data() + filled, frame.size() - filled), error);
         if (got < 0) {
             return -1;
         }
@@ -318,12 +320,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"encode", 2, "encode [--raw] IN OUT.prm"},
-    {"transcode", 2, "transcode [--raw] IN OUT.wav"},
-    {"decode", 2, "decode IN.prm OUT.wav"},
-    {"info", 1, "info IN.prm"},
-    {"record", 1, "record OUT.prm [--seconds N]"},
-    {"play", 1, "play IN.prm [--from PERCENT]"},
+    {"encode", 2, "encode [--raw] IN OUT.prm"},    {"transcode", 2, "transcode [--raw] IN OUT.wav"},
+    {"decode", 2, "decode IN.prm OUT.wav"},        {"info", 1, "info IN.prm"},
+    {"record", 1, "record OUT.prm [--seconds N]"}, {"play", 1, "play IN.prm [--from PERCENT]"},
 };
 
 // The value of a numeric option: digits only, within [low, high].
