@@ -103,19 +103,14 @@ DeviceResult CBufferQueueDevice::Start() {
 }
 
 DeviceResult CBufferQueueDevice::Pause() {
-    std::lock_guard lock(mutex);
-    if (!opened) {
-        return DeviceResult::InvalidHandle;
-    }
-    if (direction != AudioDirection::Output) {
-        return DeviceResult::NotSupported;
-    }
-    paused = true; // the device thread stops after its current chunk and drains the stream
-    wake.notify_one();
-    return DeviceResult::Ok;
+    return SetOutputPaused(true); // the device thread stops after its current chunk and drains the stream
 }
 
 DeviceResult CBufferQueueDevice::Restart() {
+    return SetOutputPaused(false);
+}
+
+DeviceResult CBufferQueueDevice::SetOutputPaused(bool pause) {
     std::lock_guard lock(mutex);
     if (!opened) {
         return DeviceResult::InvalidHandle;
@@ -123,7 +118,7 @@ DeviceResult CBufferQueueDevice::Restart() {
     if (direction != AudioDirection::Output) {
         return DeviceResult::NotSupported;
     }
-    paused = false;
+    paused = pause;
     wake.notify_one();
     return DeviceResult::Ok;
 }

@@ -62,6 +62,9 @@ protected:
     virtual bool CapturesWhileStarved() const = 0;
 
 private:
+    // Pause and Restart of an output stream.
+    DeviceResult SetOutputPaused(bool pause);
+
     static constexpr int kMaxQueued = 16;
     // How long an output stream runs on without a buffer before it is stopped.
     static constexpr std::chrono::milliseconds kIdleGrace{100};

@@ -31,17 +31,24 @@ CFileWorker::CFileWorker(CPipeline& owner)
 
 CFileWorker::~CFileWorker() = default;
 
-void CFileWorker::WriteLoop() {
-    CCaptureChannel& channel = pipeline.CaptureChannel();
-    const std::string& name = pipeline.RecordFileName();
-    // Created for writing only, replacing any file of that name.
-    CFileDescriptor file(::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+template <typename Channel>
+CFileDescriptor CFileWorker::OpenRunFile(Channel& channel, const std::string& name, int flags) {
+    CFileDescriptor file(::open(name.c_str(), flags | O_CLOEXEC, 0666));
     if (!file.IsOpen()) {
         const int error = errno;
         pipeline.RaiseError();
         channel.SetErrorText(FileErrorText(error, name));
         pipeline.evWorkerStop.Set();
-    } else {
+    }
+    return file;
+}
+
+void CFileWorker::WriteLoop() {
+    CCaptureChannel& channel = pipeline.CaptureChannel();
+    const std::string& name = pipeline.RecordFileName();
+    // Created for writing only, replacing any file of that name.
+    CFileDescriptor file = OpenRunFile(channel, name, O_WRONLY | O_CREAT | O_TRUNC);
+    if (file.IsOpen()) {
         pipeline.evFileReady.Set();
     }
     bytesWritten = 0;
@@ -101,14 +108,9 @@ void CFileWorker::ReadLoop() {
     CPlaybackChannel& channel = pipeline.PlaybackChannel();
     const std::string& name = pipeline.PlayFileName();
     framePos.store(0, std::memory_order_relaxed);
-    CFileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    CFileDescriptor file = OpenRunFile(channel, name, O_RDONLY);
     std::int64_t size = 0;
-    if (!file.IsOpen()) {
-        const int error = errno;
-        pipeline.RaiseError();
-        channel.SetErrorText(FileErrorText(error, name));
-        pipeline.evWorkerStop.Set();
-    } else {
+    if (file.IsOpen()) {
         pipeline.evPlayRoom.Set();
         struct stat info {};
         if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode)) {

@@ -38,6 +38,9 @@ public:
     void Hold(bool hold);
 
 private:
+    // Opens the run's file; a failure becomes the direction's error text and ends the loop.
+    template <typename Channel>
+    CFileDescriptor OpenRunFile(Channel& channel, const std::string& name, int flags);
     // Appends one block; on failure cuts the file back to its last whole block and stores the text.
     bool WriteBlock(int fd, const std::uint8_t* bytes, int count);
 
