@@ -104,6 +104,11 @@ public:
     virtual std::string ErrorText(DeviceResult result) const = 0;
     // Buffer memory; an empty result means none is available.
     virtual BufferMemory AllocateMemory(std::size_t bytes) = 0;
+    // Why the stream stopped on its own (a read or write failed, it would not start, the sound server
+    // went away), or Ok while it is healthy. A failed device hands every queued buffer back, signals
+    // the notification event and moves no more samples until it is closed: the engine ends the run
+    // with this result's text rather than record or play silence.
+    virtual DeviceResult StreamFailure() = 0;
 };
 
 // Creates the devices of one backend. The owner of a CPipeline passes the backend it wants; the

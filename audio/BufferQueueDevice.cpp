@@ -36,6 +36,7 @@ DeviceResult CBufferQueueDevice::Open(const PcmFormat& format, CEvent& notify) {
     closing = false;
     busy = false;
     streamRunning = false;
+    failure = DeviceResult::Ok;
     queueHead = 0;
     queueSize = 0;
     headOffset = 0;
@@ -171,7 +172,15 @@ DeviceResult CBufferQueueDevice::Close() {
     return DeviceResult::Ok;
 }
 
+DeviceResult CBufferQueueDevice::StreamFailure() {
+    std::lock_guard lock(mutex);
+    return failure;
+}
+
 bool CBufferQueueDevice::WantsTransfer() const {
+    if (failure != DeviceResult::Ok) {
+        return false;
+    }
     if (direction == AudioDirection::Input) {
         return started && (queueSize > 0 || CapturesWhileStarved());
     }
@@ -198,6 +207,22 @@ void CBufferQueueDevice::Complete(DeviceBuffer& buffer, int samples) {
     buffer.bytesRecorded.store(samples * 2, std::memory_order_release);
     const unsigned flags = buffer.flags.load(std::memory_order_relaxed);
     buffer.flags.store((flags & ~kBufferInQueue) | kBufferDone, std::memory_order_release);
+}
+
+void CBufferQueueDevice::Fail(std::unique_lock<std::mutex>& lock, DeviceResult result) {
+    failure = result;
+    if (streamRunning) {
+        busy = true;
+        lock.unlock();
+        StopStream(false);
+        lock.lock();
+        busy = false;
+        streamRunning = false;
+        idle.notify_all();
+    }
+    started = false;
+    HandBackAll();
+    notifyEvent->Set();
 }
 
 void CBufferQueueDevice::HandBackAll() {
@@ -254,13 +279,12 @@ void CBufferQueueDevice::DeviceThread() {
             const DeviceResult result = StartStream();
             lock.lock();
             if (result != DeviceResult::Ok) {
-                // The stream cannot run: hand the buffers back so the engine is not left waiting.
                 busy = false;
                 idle.notify_all();
-                if (startGeneration == Generation()) {
-                    HandBackAll();
-                    started = false;
-                    notifyEvent->Set();
+                // A stream that cannot start is a failed device, not one that is merely slow: the
+                // engine is told, instead of waiting for buffers that cannot finish.
+                if (startGeneration == Generation() && !closing) {
+                    Fail(lock, result);
                 }
                 continue;
             }
@@ -276,14 +300,18 @@ void CBufferQueueDevice::DeviceThread() {
             target = std::span<std::int16_t>(starvedScratch);
         }
         lock.unlock();
-        // An input chunk that fails is kept as silence and a failed output chunk is skipped: the
-        // buffer still comes back, so the engine never waits for a buffer that cannot finish.
-        if (Transfer(target, startGeneration) != DeviceResult::Ok && direction == AudioDirection::Input) {
-            std::fill(target.begin(), target.end(), std::int16_t{0});
-        }
+        const DeviceResult transferred = Transfer(target, startGeneration);
         lock.lock();
         busy = false;
         idle.notify_all();
+        if (transferred != DeviceResult::Ok) {
+            // A transfer cut short by a reset or close is no failure; any other is. Nothing is
+            // made up for it: no silence in place of input, no skipped output.
+            if (startGeneration == Generation() && !closing) {
+                Fail(lock, transferred);
+            }
+            continue;
+        }
         if (buffer == nullptr || startGeneration != Generation()) {
             continue; // starved input, or a reset took the buffer back meanwhile
         }

@@ -29,6 +29,7 @@ public:
     DeviceResult Restart() override;
     DeviceResult Reset() override;
     DeviceResult Close() override;
+    DeviceResult StreamFailure() override;
 
 protected:
     explicit CBufferQueueDevice(AudioDirection deviceDirection);
@@ -75,6 +76,9 @@ private:
     void HandBackAll();
     void Complete(DeviceBuffer& buffer, int samples);
     void StopStreamLocked(std::unique_lock<std::mutex>& lock, bool drain);
+    // The stream failed with `result` during a run that no reset interrupted: stop it, hand every
+    // buffer back (an input buffer with the samples it got) and move nothing more until closed.
+    void Fail(std::unique_lock<std::mutex>& lock, DeviceResult result);
 
     const AudioDirection direction;
     std::atomic<std::uint64_t> generation{0};
@@ -91,6 +95,7 @@ private:
     bool busy = false;    // the device thread is inside a stream hook, unlocked
     bool holdOff = false; // a reset or close is waiting for the device thread
     bool streamRunning = false;
+    DeviceResult failure = DeviceResult::Ok; // sticky until the device is closed
     std::array<DeviceBuffer*, kMaxQueued> queue{};
     int queueHead = 0;
     int queueSize = 0;

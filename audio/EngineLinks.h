@@ -6,6 +6,7 @@
 #include "audio/AudioDevice.h"
 
 #include <chrono>
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -20,6 +21,10 @@ inline constexpr int kBytesPerSample = 2;
 inline constexpr int kCaptureDeviceBuffers = 4;
 inline constexpr int kCaptureBufferSamples = 720;
 inline constexpr int kCaptureBufferBytes = kCaptureBufferSamples * kBytesPerSample; // 1440
+// The capture side takes samples in steps of this many (whole 30 ms frames); the part of a buffer a
+// failing device could not finish is handed over in such steps.
+inline constexpr int kCaptureGrainSamples = 240;
+static_assert(kCaptureBufferSamples % kCaptureGrainSamples == 0);
 // Playback: two device buffers of 300 ms alternate.
 inline constexpr int kPlaybackDeviceBuffers = 2;
 inline constexpr int kPlaybackBufferSamples = 2400;
@@ -27,6 +32,8 @@ inline constexpr int kPlaybackBufferBytes = kPlaybackBufferSamples * kBytesPerSa
 
 // How long the playback engine lets each of the last buffers play out before it resets the device.
 inline constexpr std::chrono::milliseconds kDrainTimeout{200};
+// While the end of a file plays out, the playback engine looks this often for blocks a seek brought.
+inline constexpr std::chrono::milliseconds kPlayOutPoll{20};
 
 // Texts stored when the device service cannot be used at all.
 inline constexpr const char* kNoDriverText = " Sound driver is not installed.";
@@ -54,11 +61,20 @@ public:
     virtual CEvent& StopCaptureEvent() = 0;
     virtual void MarkRecording() = 0;
     virtual void ResetFramesEncoded() = 0;
-    // Hands one completely filled device buffer to the encoder side.
-    virtual void PutCaptured(std::span<const std::int16_t, kCaptureBufferSamples> samples) = 0;
+    // Hands captured samples to the encoder side: a completely filled device buffer, or (once, as a
+    // failed device's last) a whole number of kCaptureGrainSamples steps of one.
+    virtual void PutCaptured(std::span<const std::int16_t> samples) = 0;
 
 protected:
     ~CCaptureLink() = default;
+};
+
+// Where a decoded block belongs: the frame it reaches (-1: none, it moves neither time nor slider) and
+// the ring's reset epoch it was decoded in. Opaque to the engine, which hands it back once the block
+// has been heard.
+struct BlockPlace {
+    int position = -1;
+    std::uint32_t epoch = 0;
 };
 
 // The playback side of the pipeline as the playback engine sees it. Called on the playback thread.
@@ -69,9 +85,15 @@ public:
     virtual CEvent& StopPlaybackEvent() = 0;
     virtual void MarkPlaying() = 0;
     // Copies the oldest decoded block into `destination`; true when nothing was taken (then `count`
-    // is 0 and `endMark` unchanged). `endMark` becomes true with the file's last block.
+    // is 0 and `endMark` unchanged). `endMark` becomes true with the file's last block; `place` says
+    // where the block belongs.
     virtual bool TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count,
-                             bool& endMark) = 0;
+                             bool& endMark, BlockPlace& place) = 0;
+    // The device has played the block taken with `place`: the time and slider show it now, so they
+    // follow what is heard rather than what is decoded.
+    virtual void ReportHeard(const BlockPlace& place) = 0;
+    // A block waits in the ring (one decoded after the end mark was taken means a late seek).
+    virtual bool HasDecoded() const = 0;
     // Waits until the feed has filled the ring or will deliver nothing more.
     virtual void WaitPlayData() = 0;
     // The feed has ended: no block will arrive any more.

@@ -91,6 +91,10 @@ protected:
     }
 
     DeviceResult StartStream() override {
+        if (const DeviceResult fault = backend.Call(Direction(), DeviceOperation::StartStream);
+            fault != DeviceResult::Ok) {
+            return fault;
+        }
         streamClock = std::chrono::steady_clock::now();
         return DeviceResult::Ok;
     }
@@ -98,6 +102,10 @@ protected:
     void StopStream(bool /*drain*/) noexcept override {}
 
     DeviceResult Transfer(std::span<std::int16_t> samples, std::uint64_t startGeneration) override {
+        if (const DeviceResult fault = backend.Call(Direction(), DeviceOperation::Transfer);
+            fault != DeviceResult::Ok) {
+            return fault;
+        }
         std::unique_lock lock(backend.mutex);
         const auto interrupted = [&] { return Generation() != startGeneration; };
         const bool input = Direction() == AudioDirection::Input;

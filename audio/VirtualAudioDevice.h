@@ -34,7 +34,12 @@ enum class DeviceOperation {
     Restart,
     Reset,
     Close,
-    AllocateMemory
+    AllocateMemory,
+    // The stream underneath, on the device's own thread: starting it, and each chunk of samples it
+    // moves (one per buffer when accelerated, 20 ms when real time). A failure here is a device that
+    // dies during a run.
+    StartStream,
+    Transfer
 };
 
 struct VirtualAudioConfig {

@@ -64,21 +64,27 @@ void CWaveInEngine::Run(CCaptureLink& link) {
         stopCapture.Set();
     }
     link.ResetFramesEncoded();
-    while (!stopCapture.WaitFor(std::chrono::milliseconds(0))) {
-        if (!CaptureCycle(link)) {
-            return;
-        }
+    // Stop and pause are states, read afresh before every wait, never signals that a wait could
+    // consume or a reset could wipe: a request that arrives at any instant (while the device opens,
+    // between two cycles) is seen at the next look. The events only cut waits short.
+    while (!stopCapture.IsSet()) {
         if (paused.load(std::memory_order_acquire)) {
             controlEvent.Wait();
+            continue;
+        }
+        if (!CaptureCycle(link)) {
+            return;
         }
     }
     Close(link);
 }
 
+bool CWaveInEngine::CycleGoesOn(CCaptureLink& link) const {
+    return !link.StopCaptureEvent().IsSet() && !paused.load(std::memory_order_acquire);
+}
+
 bool CWaveInEngine::CaptureCycle(CCaptureLink& link) {
     CEvent& stopCapture = link.StopCaptureEvent();
-    controlEvent.Reset();
-    deviceEvent.Reset();
     nextIndex = 0;
     // Every buffer is queued afresh below; none may stay listed from the cycle before.
     requeueCount = 0;
@@ -97,26 +103,20 @@ bool CWaveInEngine::CaptureCycle(CCaptureLink& link) {
             return false;
         }
     }
-    while (!controlEvent.WaitFor(std::chrono::milliseconds(0))) {
+    while (CycleGoesOn(link)) {
         deviceEvent.Wait();
-        deviceEvent.Reset();
         if (link.ErrorRaised()) {
             stopCapture.Set();
-            controlEvent.Set();
             break;
         }
-        for (int i = 0; i < kCaptureDeviceBuffers; ++i) {
-            DeviceBuffer& header = headers[static_cast<std::size_t>(nextIndex)];
-            // Only a completely filled buffer counts; one cut short by a reset is dropped.
-            if (header.bytesRecorded.load(std::memory_order_acquire) < kCaptureBufferBytes) {
-                break;
-            }
-            link.PutCaptured(
-                std::span<const std::int16_t, kCaptureBufferSamples>(header.data, kCaptureBufferSamples));
-            header.bytesRecorded.store(0, std::memory_order_relaxed);
-            requeueList[static_cast<std::size_t>(requeueCount++)] = nextIndex;
-            Requeue();
-            nextIndex = (nextIndex + 1) % kCaptureDeviceBuffers;
+        HandOverFilled(link);
+        result = device->StreamFailure();
+        if (result != DeviceResult::Ok) {
+            // What the device filled before it failed is kept, down to the last whole frame of a
+            // buffer it could not finish; nothing after it, and no silence in its place.
+            HandOverPartial(link);
+            Abandon(link, result);
+            return false;
         }
     }
     // All queued buffers come back; a partly filled one is dropped.
@@ -129,6 +129,31 @@ bool CWaveInEngine::CaptureCycle(CCaptureLink& link) {
         return false;
     }
     return true;
+}
+
+void CWaveInEngine::HandOverFilled(CCaptureLink& link) {
+    for (int i = 0; i < kCaptureDeviceBuffers; ++i) {
+        DeviceBuffer& header = headers[static_cast<std::size_t>(nextIndex)];
+        // Only a completely filled buffer counts; one cut short by a reset is dropped.
+        if (header.bytesRecorded.load(std::memory_order_acquire) < kCaptureBufferBytes) {
+            break;
+        }
+        link.PutCaptured(std::span<const std::int16_t>(header.data, kCaptureBufferSamples));
+        header.bytesRecorded.store(0, std::memory_order_relaxed);
+        requeueList[static_cast<std::size_t>(requeueCount++)] = nextIndex;
+        Requeue();
+        nextIndex = (nextIndex + 1) % kCaptureDeviceBuffers;
+    }
+}
+
+void CWaveInEngine::HandOverPartial(CCaptureLink& link) {
+    DeviceBuffer& header = headers[static_cast<std::size_t>(nextIndex)];
+    const int samples = header.bytesRecorded.load(std::memory_order_acquire) / kBytesPerSample;
+    const int whole = samples - samples % kCaptureGrainSamples;
+    if (whole > 0 && whole < kCaptureBufferSamples) {
+        link.PutCaptured(std::span<const std::int16_t>(header.data, static_cast<std::size_t>(whole)));
+    }
+    header.bytesRecorded.store(0, std::memory_order_relaxed);
 }
 
 void CWaveInEngine::Requeue() {
@@ -175,13 +200,14 @@ void CWaveInEngine::RequestStop(CCaptureLink& link) {
     paused.store(false, std::memory_order_release);
     controlEvent.Set();
     // A device that hands nothing back any more (failing, or starved of buffers) must not keep the
-    // loop waiting for a buffer: the loop looks at controlEvent right after this wake-up.
+    // loop waiting for a buffer: the loop reads the stop right after this wake-up.
     deviceEvent.Set();
 }
 
 void CWaveInEngine::Pause() {
     paused.store(true, std::memory_order_release);
     controlEvent.Set();
+    // Wakes a loop waiting for a buffer, so that it resets the device now.
     deviceEvent.Set();
 }
 

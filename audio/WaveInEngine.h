@@ -37,12 +37,19 @@ private:
     // One capture cycle from the start of the device to its reset; false when the run must end
     // at once (the device has been given up).
     bool CaptureCycle(CCaptureLink& link);
+    // Neither stop nor pause has been asked for.
+    bool CycleGoesOn(CCaptureLink& link) const;
+    // Passes the completely filled buffers, in order, to the capture side and queues them again.
+    void HandOverFilled(CCaptureLink& link);
+    // After a device failure: passes the whole frames of the buffer it was filling.
+    void HandOverPartial(CCaptureLink& link);
     void Requeue();
     void FreeBuffers();
     // The device failed at `result` during a run: close it and store the text.
     void Abandon(CCaptureLink& link, DeviceResult result);
 
-    // Auto-reset; signalled to make the loop leave its inner loop (pause, resume, stop).
+    // Auto-reset; wakes a paused loop (resume, stop). The requests themselves are `paused` and the
+    // stop event, which the loop reads before every wait.
     CEvent controlEvent{EventReset::Auto};
     const PcmFormat format{};
     DeviceCaps caps;
@@ -57,7 +64,7 @@ private:
     // Filled buffers waiting to be queued again, in the order they were filled; capture thread only.
     std::array<int, kCaptureDeviceBuffers> requeueList{};
     int requeueCount = 0;
-    // Written on the window's thread before it signals controlEvent; read by the loop after.
+    // Written on the window's thread before it signals the events; read by the loop before each wait.
     std::atomic<bool> paused{false};
 };
 

@@ -19,7 +19,7 @@ CWaveOutEngine::~CWaveOutEngine() {
 }
 
 DeviceResult CWaveOutEngine::Open(CPlaybackLink& link) {
-    paused.store(false, std::memory_order_release);
+    // `paused` is left as it is: a Pause pressed while the device opens holds from the start.
     if (device->DeviceCount() == 0) {
         link.SetErrorText(kNoDriverText);
         return DeviceResult::NoDriver;
@@ -48,8 +48,17 @@ DeviceResult CWaveOutEngine::Open(CPlaybackLink& link) {
             return result;
         }
     }
+    {
+        // From here Pause and Restart reach the device; one made before applies now.
+        std::lock_guard lock(pauseMutex);
+        deviceReady = true;
+        if (paused.load(std::memory_order_relaxed)) {
+            (void)device->Pause();
+        }
+    }
     lastQueued = false;
     drained = false;
+    heard = {};
     doneEvent.Set(); // the first wait of the loop passes at once, so both buffers go out
     return DeviceResult::Ok;
 }
@@ -59,12 +68,7 @@ void CWaveOutEngine::Run(CPlaybackLink& link) {
     // the device is still being opened must not be forgotten.
     link.MarkPlaying();
     if (Open(link) != DeviceResult::Ok) {
-        if (deviceOpen) {
-            (void)device->Reset();
-            (void)device->Close();
-            deviceOpen = false;
-        }
-        FreeHeaders();
+        CloseAfterFailedOpen();
         link.RaiseError();
         return;
     }
@@ -80,21 +84,25 @@ void CWaveOutEngine::Run(CPlaybackLink& link) {
             drained = true;
             break;
         }
+        if (const DeviceResult failure = device->StreamFailure(); failure != DeviceResult::Ok) {
+            Abandon(link, failure);
+            return;
+        }
         std::span<std::int16_t, kPlaybackBufferSamples> destination(
             dataMem[static_cast<std::size_t>(index)].get(), kPlaybackBufferSamples);
         int count = 0;
         bool endMark = lastQueued;
-        bool nothing = link.TakeDecoded(destination, count, endMark);
+        BlockPlace place;
+        bool nothing = link.TakeDecoded(destination, count, endMark, place);
         if (nothing) {
             link.WaitPlayData();
-            nothing = link.TakeDecoded(destination, count, endMark);
+            nothing = link.TakeDecoded(destination, count, endMark, place);
         }
         if (nothing || (count == 0 && !endMark)) {
             if (link.FeedEnded()) {
                 // The file side ended without an end block (an error or an abort): nothing more
-                // will come, so the run is over.
+                // will come, so the run is over once what is queued has played.
                 lastQueued = true;
-                drained = true;
                 break;
             }
             // Woken without a block (a seek emptied the ring, or a stop): look at stop, error and
@@ -105,40 +113,76 @@ void CWaveOutEngine::Run(CPlaybackLink& link) {
         if (count > 0) {
             DeviceBuffer& header = headers[static_cast<std::size_t>(index)];
             header.bufferLength = count * kBytesPerSample;
+            heard.Queued(index, place);
             const DeviceResult result = device->Queue(header);
             if (result != DeviceResult::Ok) {
                 Abandon(link, result);
                 return;
             }
-            if (lastQueued) {
+        }
+        if (lastQueued) {
+            // The end of the file is queued. Playing it out, the loop still listens: a seek made
+            // now brings new blocks, and playback goes on from there.
+            if (!PlayOut(link)) {
                 break;
             }
-        } else {
-            drained = true; // an empty end block
-            break;
+            lastQueued = false;
+            if (count == 0) {
+                continue; // an empty end block: buffer `index` was not queued
+            }
         }
         index = 1 - index;
-        AwaitBuffer(index);
+        AwaitBuffer(link, index);
     }
     Close(link);
 }
 
-void CWaveOutEngine::AwaitBuffer(int index) {
+void CWaveOutEngine::CloseAfterFailedOpen() {
+    if (deviceOpen) {
+        (void)device->Reset();
+        (void)device->Close();
+        deviceOpen = false;
+    }
+    FreeHeaders();
+}
+
+void CWaveOutEngine::AwaitBuffer(CPlaybackLink& link, int index) {
     const DeviceBuffer& next = headers[static_cast<std::size_t>(index)];
     // One signal may stand for several finished buffers and a reset signals as well, so the wait
     // repeats until the buffer to be refilled is really back: its samples are never written while
     // the device may still read them.
-    do {
+    for (;;) {
+        ReportHeard(link);
+        if ((next.flags.load(std::memory_order_acquire) & kBufferInQueue) == 0 ||
+            resetRequested.load(std::memory_order_acquire) || device->StreamFailure() != DeviceResult::Ok) {
+            return;
+        }
         doneEvent.Wait();
         doneEvent.Reset();
-    } while ((next.flags.load(std::memory_order_acquire) & kBufferInQueue) != 0 &&
-             !resetRequested.load(std::memory_order_acquire));
+    }
+}
+
+void CWaveOutEngine::ReportHeard(CPlaybackLink& link) {
+    // Oldest first: the buffers finish in the order they were queued.
+    for (int pass = 0; pass < kPlaybackDeviceBuffers; ++pass) {
+        const int oldest = heard.Oldest();
+        if (oldest < 0 ||
+            (headers[static_cast<std::size_t>(oldest)].flags.load(std::memory_order_acquire) & kBufferInQueue) != 0) {
+            return;
+        }
+        link.ReportHeard(heard.Take(oldest));
+    }
 }
 
 void CWaveOutEngine::Close(CPlaybackLink& link) {
-    // After a reset every buffer is back already; only a natural end leaves sound to play out.
-    if (lastQueued && !resetRequested.load(std::memory_order_acquire)) {
-        PlayOut();
+    // After a reset every buffer is back already; an end without a play-out (the file side gave up)
+    // still lets what is queued be heard.
+    if (lastQueued && !drained && !resetRequested.load(std::memory_order_acquire)) {
+        (void)PlayOut(link);
+    }
+    {
+        std::lock_guard lock(pauseMutex);
+        deviceReady = false;
     }
     if (deviceOpen) {
         const DeviceResult result = device->Reset();
@@ -163,13 +207,21 @@ void CWaveOutEngine::Close(CPlaybackLink& link) {
 }
 
 void CWaveOutEngine::Pause() {
+    std::lock_guard lock(pauseMutex);
     paused.store(true, std::memory_order_release);
-    (void)device->Pause();
+    if (deviceReady) {
+        (void)device->Pause();
+    }
+    doneEvent.Set(); // a play-out waiting for the last buffers stops counting time
 }
 
 void CWaveOutEngine::Restart() {
+    std::lock_guard lock(pauseMutex);
     paused.store(false, std::memory_order_release);
-    (void)device->Restart();
+    if (deviceReady) {
+        (void)device->Restart();
+    }
+    doneEvent.Set();
 }
 
 void CWaveOutEngine::ResetDevice() {
@@ -201,36 +253,89 @@ void CWaveOutEngine::FreeHeaders() {
     }
 }
 
-// The two buffers still queued at the end of a file may hold 600 ms of sound, more than two fixed
-// drain allowances: resetting after those would cut the end off every recording. So each wait is
-// bounded by the sound still queued plus the allowance; a device that stops handing buffers back
-// (or a paused one) still cannot hold the thread for long.
-void CWaveOutEngine::PlayOut() {
-    while (!AllBuffersDone() && !resetRequested.load(std::memory_order_acquire)) {
+// The buffers still queued at the end of a file may hold 600 ms of sound, more than two fixed drain
+// allowances: resetting after those would cut the end off every recording. So the wait is bounded by
+// the sound still queued plus the allowance, counted afresh whenever a buffer comes back; a device
+// that stops handing buffers back cannot hold the thread for long. While paused nothing is counted:
+// the end is heard after Restart, not thrown away. True when new blocks arrived meanwhile (a seek).
+bool CWaveOutEngine::PlayOut(CPlaybackLink& link) {
+    using Clock = std::chrono::steady_clock;
+    const auto allowance = [this] {
         int queuedBytes = 0;
         for (const DeviceBuffer& header : headers) {
             if ((header.flags.load(std::memory_order_acquire) & kBufferInQueue) != 0) {
                 queuedBytes += header.bufferLength;
             }
         }
-        const std::chrono::milliseconds queued{queuedBytes * 1000LL / (kDeviceSampleRate * kBytesPerSample)};
-        if (!doneEvent.WaitFor(queued + kDrainTimeout)) {
-            return;
+        return std::chrono::milliseconds{queuedBytes * 1000LL / (kDeviceSampleRate * kBytesPerSample)} +
+               kDrainTimeout;
+    };
+    auto deadline = Clock::now() + allowance();
+    int buffersOut = QueuedBuffers();
+    for (;;) {
+        ReportHeard(link);
+        if (resetRequested.load(std::memory_order_acquire) || link.StopPlaybackEvent().IsSet() ||
+            link.ErrorRaised() || device->StreamFailure() != DeviceResult::Ok) {
+            return false;
         }
-        doneEvent.Reset();
+        if (link.HasDecoded()) {
+            return true;
+        }
+        const int stillOut = QueuedBuffers();
+        if (stillOut == 0) {
+            drained = true;
+            // Nothing left to hear; a seek that comes now is too late to matter.
+            return link.HasDecoded();
+        }
+        if (stillOut != buffersOut || paused.load(std::memory_order_acquire)) {
+            buffersOut = stillOut;
+            deadline = Clock::now() + allowance();
+        } else if (Clock::now() >= deadline) {
+            return false;
+        }
+        // Short waits: besides the device's signal, new blocks in the ring end this wait.
+        if (doneEvent.WaitFor(kPlayOutPoll)) {
+            doneEvent.Reset();
+        }
     }
 }
 
-bool CWaveOutEngine::AllBuffersDone() const {
+int CWaveOutEngine::QueuedBuffers() const {
+    int queued = 0;
     for (const DeviceBuffer& header : headers) {
         if ((header.flags.load(std::memory_order_acquire) & kBufferInQueue) != 0) {
-            return false;
+            ++queued;
         }
     }
-    return true;
+    return queued;
+}
+
+void CWaveOutEngine::HeardOrder::Queued(int index, const BlockPlace& place) {
+    places[static_cast<std::size_t>(index)] = place;
+    order[static_cast<std::size_t>(index)] = ++sequence;
+}
+
+int CWaveOutEngine::HeardOrder::Oldest() const {
+    int oldest = -1;
+    for (int i = 0; i < kPlaybackDeviceBuffers; ++i) {
+        const std::uint64_t queued = order[static_cast<std::size_t>(i)];
+        if (queued != 0 && (oldest < 0 || queued < order[static_cast<std::size_t>(oldest)])) {
+            oldest = i;
+        }
+    }
+    return oldest;
+}
+
+BlockPlace CWaveOutEngine::HeardOrder::Take(int index) {
+    order[static_cast<std::size_t>(index)] = 0;
+    return places[static_cast<std::size_t>(index)];
 }
 
 void CWaveOutEngine::Abandon(CPlaybackLink& link, DeviceResult result) {
+    {
+        std::lock_guard lock(pauseMutex);
+        deviceReady = false;
+    }
     (void)device->Reset();
     (void)device->Close();
     deviceOpen = false;

@@ -10,7 +10,9 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace velmar {
 
@@ -34,12 +36,31 @@ public:
     void ResetDevice();
 
 private:
+    // The places of the blocks in the device buffers, reported as each buffer comes back, oldest
+    // first. Playback thread only.
+    class HeardOrder {
+    public:
+        void Queued(int index, const BlockPlace& place);
+        // The buffer queued longest ago whose place is not reported yet; -1 when none.
+        int Oldest() const;
+        BlockPlace Take(int index);
+
+    private:
+        std::array<BlockPlace, kPlaybackDeviceBuffers> places{};
+        std::array<std::uint64_t, kPlaybackDeviceBuffers> order{}; // 0: nothing to report
+        std::uint64_t sequence = 0;
+    };
+
     bool AllocHeaders(CPlaybackLink& link);
     void FreeHeaders();
-    bool AllBuffersDone() const;
-    void PlayOut();
-    // Waits until buffer `index` is back from the device (or a reset ends the run).
-    void AwaitBuffer(int index);
+    void CloseAfterFailedOpen();
+    int QueuedBuffers() const;
+    // Lets the queued end of the file play out; true when a seek brought new blocks meanwhile.
+    bool PlayOut(CPlaybackLink& link);
+    // Waits until buffer `index` is back from the device (or a reset or failure ends the run).
+    void AwaitBuffer(CPlaybackLink& link, int index);
+    // Reports the places of the buffers the device has finished.
+    void ReportHeard(CPlaybackLink& link);
     // The device failed at `result`: reset and close it, free the buffers, store the text.
     void Abandon(CPlaybackLink& link, DeviceResult result);
 
@@ -51,7 +72,12 @@ private:
     bool deviceOpen = false; // playback thread only
     std::array<BufferMemory, kPlaybackDeviceBuffers> dataMem;
     std::array<DeviceBuffer, kPlaybackDeviceBuffers> headers;
+    // Pause and Restart reach the device only once it is open and prepared (deviceReady); one made
+    // before is applied by Open. The lock keeps the flag and the device's state in step.
+    std::mutex pauseMutex;
+    bool deviceReady = false; // guarded by pauseMutex
     std::atomic<bool> paused{false};
+    HeardOrder heard;        // playback thread only
     bool lastQueued = false; // playback thread only
     bool drained = false;    // playback thread only
     // Written by ResetDevice on the window's thread, read by the loop.

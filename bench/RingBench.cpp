@@ -119,9 +119,10 @@ void BM_PlaybackChannelDecodePutTakeDecoded(benchmark::State& state) {
     std::array<std::int16_t, kPlaybackBlockSamples> out{};
     int count = 0;
     bool endMark = false;
+    BlockPlace place;
     for (auto _ : state) {
         benchmark::DoNotOptimize(channel.DecodePut(chunk, 10, kReadChunkBytes, false));
-        benchmark::DoNotOptimize(channel.TakeDecoded(out, count, endMark));
+        benchmark::DoNotOptimize(channel.TakeDecoded(out, count, endMark, place));
     }
     // 300 ms of speech per chunk.
     state.counters["x_realtime"] =

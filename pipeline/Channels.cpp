@@ -97,41 +97,52 @@ void CCaptureChannel::Allocate(int blockSamples) {
     CBlockChannel::Allocate(blockSamples);
     ring.Clear();
     framesEncoded.store(0, std::memory_order_relaxed);
-    droppedBlocks.store(0, std::memory_order_relaxed);
+    droppedSamples.store(0, std::memory_order_relaxed);
 }
 
-void CCaptureChannel::PutCaptured(std::span<const std::int16_t, kCaptureBufferSamples> samples) {
+void CCaptureChannel::PutCaptured(std::span<const std::int16_t> samples) {
     const int slot = ring.HeadSlot();
-    if (ring.Full() || !blocks[static_cast<std::size_t>(slot)]) {
-        // The encoder has fallen more than a ring behind: this block is lost, recording goes on.
-        droppedBlocks.fetch_add(1, std::memory_order_relaxed); // a statistic
+    const int count = std::min(static_cast<int>(samples.size()), samplesPerBlock);
+    const int whole = count - count % kFrameSamples;
+    if (ring.Full() || !blocks[static_cast<std::size_t>(slot)] || whole == 0) {
+        // The encoder has fallen more than a ring behind: this block is lost, recording goes on, and
+        // the loss is told at the end of the run.
+        if (whole > 0) {
+            droppedSamples.fetch_add(whole, std::memory_order_relaxed);
+        }
         return;
     }
-    std::copy(samples.begin(), samples.end(), blocks[static_cast<std::size_t>(slot)].get());
-    counts[static_cast<std::size_t>(slot)] = kCaptureBlockSamples;
+    std::copy_n(samples.begin(), whole, blocks[static_cast<std::size_t>(slot)].get());
+    counts[static_cast<std::size_t>(slot)] = whole;
     ring.Publish();
 }
 
-bool CCaptureChannel::TakeEncoded(std::span<std::uint8_t, kEncodedBlockBytes> frames) {
+int CCaptureChannel::TakeEncoded(std::span<std::uint8_t, kEncodedBlockBytes> frames) {
     if (ring.Empty() || !codec) {
-        return false;
+        return 0;
     }
     const auto slot = static_cast<std::size_t>(ring.TailSlot());
-    if (counts[slot] == 0 || !blocks[slot]) {
-        return false;
+    const int frameCount = std::min(counts[slot] / kFrameSamples, kFramesPerCaptureBlock);
+    if (frameCount == 0 || !blocks[slot]) {
+        return 0;
     }
     const std::int16_t* samples = blocks[slot].get();
-    for (int k = 0; k < kFramesPerCaptureBlock; ++k) {
+    for (int k = 0; k < frameCount; ++k) {
         (void)codec->EncodeFrame(ConstSampleFrame(samples + k * kFrameSamples, kFrameSamples),
                                  PackedFrameView(frames.data() + k * kPackedFrameBytes, kPackedFrameBytes),
                                  kEncoderSensitivity);
     }
     counts[slot] = 0;
     ring.Consume();
-    const int encoded =
-        framesEncoded.fetch_add(kFramesPerCaptureBlock, std::memory_order_acq_rel) + kFramesPerCaptureBlock;
+    const int encoded = framesEncoded.fetch_add(frameCount, std::memory_order_acq_rel) + frameCount;
     ReportElapsed(encoded);
-    return true;
+    return frameCount * kPackedFrameBytes;
+}
+
+int CCaptureChannel::DroppedTenths() const {
+    // Rounded up: a single lost block of 90 ms is still a loss to tell.
+    const std::int64_t samples = droppedSamples.load(std::memory_order_relaxed);
+    return SamplesToTenths(samples + kSampleRate / 10 - 1);
 }
 
 void CCaptureChannel::Finish() {
@@ -216,11 +227,16 @@ bool CPlaybackChannel::DecodePut(std::span<const std::uint8_t> frames, int posit
     positions[slot] = position;
     endMarks[slot] = endMark;
     ring.Publish();
+    if (endMark) {
+        // Nothing follows to fill the ring: a playback loop waiting for a full ring must not wait
+        // for it (the reader stays for late seeks, so its end does not wake the loop either).
+        owner.evPlayData.Set();
+    }
     return true;
 }
 
 bool CPlaybackChannel::TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count,
-                                   bool& endMark) {
+                                   bool& endMark, BlockPlace& place) {
     for (;;) {
         if (ring.Empty()) {
             // Reset, then look again, so a ring filled meanwhile is not missed; an ended feed keeps
@@ -248,13 +264,29 @@ bool CPlaybackChannel::TakeDecoded(std::span<std::int16_t, kPlaybackBufferSample
     }
     count = counts[slot];
     std::copy_n(blocks[slot].get(), count, destination.begin());
-    const int position = positions[slot];
+    place.position = positions[slot];
+    place.epoch = epochs[slot];
     endMark = endMarks[slot];
     ring.Consume();
     owner.evPlayRoom.Set();
-    ReportElapsed(position);
-    ReportPercent(position);
     return false;
+}
+
+void CPlaybackChannel::ReportHeard(const BlockPlace& place) {
+    // A block decoded before a seek still plays out of the device, but its place is no longer where
+    // playback is going: the slider must not jump back to it.
+    if (place.epoch != resetEpoch.load(std::memory_order_acquire)) {
+        return;
+    }
+    ReportElapsed(place.position);
+    ReportPercent(place.position);
+}
+
+bool CPlaybackChannel::HasDecoded() const {
+    if (ring.Empty()) {
+        return false;
+    }
+    return epochs[static_cast<std::size_t>(ring.TailSlot())] == resetEpoch.load(std::memory_order_acquire);
 }
 
 void CPlaybackChannel::ResetRing() {

@@ -77,16 +77,21 @@ public:
     explicit CCaptureChannel(CPipeline& pipeline);
 
     void Allocate(int samplesPerBlock);
-    // Stores one captured block; drops it without a word when the ring is full.
-    void PutCaptured(std::span<const std::int16_t, kCaptureBufferSamples> samples) override;
-    // Encodes the oldest block into three frames back to back; false when there is none.
-    bool TakeEncoded(std::span<std::uint8_t, kEncodedBlockBytes> frames);
+    // Stores one captured block (its whole frames); counts it as lost when the ring is full.
+    void PutCaptured(std::span<const std::int16_t> samples) override;
+    // Encodes the oldest block into frames back to back (three for a full block); the number of
+    // bytes written, 0 when there is no block.
+    int TakeEncoded(std::span<std::uint8_t, kEncodedBlockBytes> frames);
     // Last step of the capture thread: release, clear the recording flag, report the end.
     void Finish();
 
     int FramesEncoded() const { return framesEncoded.load(std::memory_order_acquire); }
-    // Captured blocks dropped because the ring was full (a statistic).
-    int DroppedBlocks() const { return droppedBlocks.load(std::memory_order_relaxed); }
+    // Captured blocks lost because the ring was full (the encoder or the disk fell behind).
+    int DroppedBlocks() const {
+        return droppedSamples.load(std::memory_order_relaxed) / kCaptureBlockSamples;
+    }
+    // The same as time, in tenths of a second (rounded up), as the end of the run reports it.
+    int DroppedTenths() const;
 
     // CCaptureLink
     void RaiseError() override;
@@ -101,7 +106,8 @@ private:
     CBlockRing<kCaptureRingSlots> ring;
     // Written by the encoder thread, reset by the capture thread as its loop starts.
     std::atomic<int> framesEncoded{0};
-    std::atomic<int> droppedBlocks{0};
+    // Written by the capture thread; read once its run has ended.
+    std::atomic<int> droppedSamples{0};
 };
 
 // Playback. Producer: the reader thread (DecodePut); consumer: the playback thread (TakeDecoded).
@@ -135,7 +141,9 @@ public:
     CEvent& StopPlaybackEvent() override;
     void MarkPlaying() override;
     bool TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count,
-                     bool& endMark) override;
+                     bool& endMark, BlockPlace& place) override;
+    void ReportHeard(const BlockPlace& place) override;
+    bool HasDecoded() const override;
     void WaitPlayData() override;
     bool FeedEnded() const override { return feedEnded.load(std::memory_order_acquire); }
 

@@ -13,6 +13,11 @@ inline int FramesToTenths(int frames) {
     return static_cast<int>(static_cast<double>(frames) * 0.3);
 }
 
+// Duration of `samples` samples at 8000 Hz in tenths of a second, rounded down.
+inline int SamplesToTenths(std::int64_t samples) {
+    return static_cast<int>(samples / (kSampleRate / 10));
+}
+
 // Playing time of a file of `fileBytes` bytes in tenths of a second: 600 bytes (100 frames) a second.
 inline int FileBytesToTenths(std::int64_t fileBytes) {
     return static_cast<int>(static_cast<double>(fileBytes) * (1.0 / 600.0) * 10.0);

@@ -2,6 +2,9 @@
 // by the file worker, the window's save and the command-line tool alike.
 #pragma once
 
+#include <cstddef>
+#include <sys/types.h>
+
 namespace velmar {
 
 class CFileDescriptor {
@@ -22,6 +25,13 @@ public:
     int Release() noexcept;
     // Closes now; false with errno set when the system reports a failure (data may be lost).
     [[nodiscard]] bool Close();
+
+    // Reads until `bytes` bytes are in or the input ends, going on after interruptions by signals:
+    // the count read (short only at the end), or -1 with errno set.
+    [[nodiscard]] ssize_t ReadFully(void* buffer, std::size_t bytes);
+    // Writes all `bytes`, going on after interruptions and partial writes; false with errno set
+    // (ENOSPC when the system accepted nothing without naming an error).
+    [[nodiscard]] bool WriteFully(const void* buffer, std::size_t bytes);
 
 private:
     int fd = -1;

@@ -56,8 +56,12 @@ void CFileWorker::WriteLoop() {
     std::array<std::uint8_t, kEncodedBlockBytes> frames{};
     bool writeFailed = false;
     const auto writePending = [&] {
-        while (!writeFailed && channel.TakeEncoded(frames)) {
-            writeFailed = !WriteBlock(file.Get(), frames.data(), kEncodedBlockBytes);
+        while (!writeFailed) {
+            const int bytes = channel.TakeEncoded(frames);
+            if (bytes == 0) {
+                break;
+            }
+            writeFailed = !WriteBlock(file, frames.data(), bytes);
         }
     };
     if (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0))) {
@@ -71,6 +75,11 @@ void CFileWorker::WriteLoop() {
     // file too.
     if (file.IsOpen()) {
         writePending();
+        // On disk before the run is reported ended: the window may offer it for saving, or the
+        // machine may go down, the moment it is told.
+        if (!writeFailed && ::fsync(file.Get()) != 0 && errno != EINVAL) {
+            channel.SetErrorText(FileErrorText(errno, name));
+        }
     }
     if (file.IsOpen() && !file.Close()) {
         const int error = errno;
@@ -80,28 +89,19 @@ void CFileWorker::WriteLoop() {
     pipeline.SetFileWorkerRunning(false);
 }
 
-bool CFileWorker::WriteBlock(int fd, const std::uint8_t* bytes, int count) {
-    int done = 0;
-    while (done < count) {
-        const ssize_t written = ::write(fd, bytes + done, static_cast<std::size_t>(count - done));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            const int error = written < 0 ? errno : ENOSPC;
-            // Keep the file a sequence of whole blocks: a torn last block would shift nothing, but
-            // its stray bytes are no speech either.
-            if (done > 0 && ::ftruncate(fd, bytesWritten) != 0) {
-                // The whole frames before it remain readable all the same.
-            }
-            pipeline.CaptureChannel().SetErrorText(FileErrorText(error, pipeline.RecordFileName()));
-            pipeline.evWorkerStop.Set();
-            return false;
-        }
-        done += static_cast<int>(written);
+bool CFileWorker::WriteBlock(CFileDescriptor& file, const std::uint8_t* bytes, int count) {
+    if (file.WriteFully(bytes, static_cast<std::size_t>(count))) {
+        bytesWritten += count;
+        return true;
     }
-    bytesWritten += count;
-    return true;
+    const int error = errno;
+    // Keep the file a sequence of whole frames: the stray bytes of a torn block are no speech.
+    if (::ftruncate(file.Get(), bytesWritten) != 0) {
+        // The whole frames before it remain readable all the same.
+    }
+    pipeline.CaptureChannel().SetErrorText(FileErrorText(error, pipeline.RecordFileName()));
+    pipeline.evWorkerStop.Set();
+    return false;
 }
 
 void CFileWorker::ReadLoop() {
@@ -126,14 +126,12 @@ void CFileWorker::ReadLoop() {
     seekOffset.store(static_cast<std::int64_t>(startFrame) * kPackedFrameBytes, std::memory_order_relaxed);
     if (file.IsOpen() &&
         ::lseek(file.Get(), static_cast<off_t>(startFrame) * kPackedFrameBytes, SEEK_SET) < 0) {
-        const int error = errno;
-        channel.SetErrorText(FileErrorText(error, name));
+        channel.SetErrorText(FileErrorText(errno, name));
         pipeline.evWorkerStop.Set();
     }
     pipeline.SetFileWorkerRunning(true);
     pipeline.evReaderRun.Set();
 
-    std::array<std::uint8_t, kReadChunkBytes> chunk{};
     if (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0))) {
         do {
             pipeline.evReaderRun.Wait();
@@ -144,64 +142,23 @@ void CFileWorker::ReadLoop() {
             }
             const std::uint32_t requested = seekRequests.load(std::memory_order_acquire);
             const bool seekApplied = requested != seeksApplied;
-            if (seekApplied) {
-                const std::int64_t offset = seekOffset.load(std::memory_order_relaxed);
-                if (::lseek(file.Get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
-                    const int error = errno;
-                    channel.SetErrorText(FileErrorText(error, name));
-                    pipeline.evWorkerStop.Set();
-                    break;
-                }
-                // The position follows the file pointer, whatever this reader counted meanwhile.
-                framePos.store(static_cast<std::int32_t>(offset / kPackedFrameBytes),
-                               std::memory_order_relaxed);
-                channel.ResetRing();
+            if (seekApplied && !ApplySeek(file)) {
+                break;
             }
-            int bytesRead = 0;
-            bool readFailed = false;
-            while (bytesRead < kReadChunkBytes) {
-                const ssize_t got = ::read(file.Get(), chunk.data() + bytesRead,
-                                           static_cast<std::size_t>(kReadChunkBytes - bytesRead));
-                if (got < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (got < 0) {
-                    const int error = errno;
-                    channel.SetErrorText(FileErrorText(error, name));
-                    readFailed = true;
-                    break;
-                }
-                if (got == 0) {
-                    break;
-                }
-                bytesRead += static_cast<int>(got);
-            }
-            if (readFailed) {
-                pipeline.evWorkerStop.Set();
+            const int bytesRead = ReadChunk(file);
+            if (bytesRead < 0) {
                 break;
             }
             const int reached = framePos.fetch_add(bytesRead / kPackedFrameBytes, std::memory_order_relaxed) +
                                 bytesRead / kPackedFrameBytes;
             const bool endOfData = bytesRead < kReadChunkBytes;
-            for (;;) {
-                pipeline.evPlayRoom.Wait();
-                if (pipeline.ReaderAborted()) {
-                    pipeline.evWorkerStop.Set();
-                    break;
-                }
-                // Blocks read while the slider is held or a seek is under way do not move the slider.
-                const bool unplaced = holding.load(std::memory_order_acquire) || seekApplied ||
-                                      seekRequests.load(std::memory_order_acquire) != requested;
-                if (channel.DecodePut(
-                        std::span<const std::uint8_t>(chunk.data(), static_cast<std::size_t>(bytesRead)),
-                        unplaced ? -1 : reached, bytesRead, endOfData)) {
-                    break;
-                }
+            if (!HandOver(bytesRead, reached, endOfData, seekApplied, requested)) {
+                break;
             }
             if (seekApplied) {
                 seeksApplied = requested;
             }
-            if (endOfData) {
+            if (endOfData && !AwaitLateSeek()) {
                 pipeline.evWorkerStop.Set();
             }
         } while (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0)));
@@ -213,12 +170,78 @@ void CFileWorker::ReadLoop() {
     pipeline.SetFileWorkerRunning(false);
 }
 
+bool CFileWorker::ApplySeek(CFileDescriptor& file) {
+    const std::int64_t offset = seekOffset.load(std::memory_order_relaxed);
+    if (::lseek(file.Get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
+        pipeline.PlaybackChannel().SetErrorText(FileErrorText(errno, pipeline.PlayFileName()));
+        pipeline.evWorkerStop.Set();
+        return false;
+    }
+    // The position follows the file pointer, whatever this reader counted meanwhile.
+    framePos.store(static_cast<std::int32_t>(offset / kPackedFrameBytes), std::memory_order_relaxed);
+    pipeline.PlaybackChannel().ResetRing();
+    return true;
+}
+
+int CFileWorker::ReadChunk(CFileDescriptor& file) {
+    const ssize_t got = file.ReadFully(chunk.data(), chunk.size());
+    if (got < 0) {
+        pipeline.PlaybackChannel().SetErrorText(FileErrorText(errno, pipeline.PlayFileName()));
+        pipeline.evWorkerStop.Set();
+        return -1;
+    }
+    return static_cast<int>(got);
+}
+
+bool CFileWorker::HandOver(int bytesRead, int reached, bool endOfData, bool seekApplied,
+                           std::uint32_t requested) {
+    for (;;) {
+        pipeline.evPlayRoom.Wait();
+        if (pipeline.ReaderAborted()) {
+            pipeline.evWorkerStop.Set();
+            return false;
+        }
+        // Blocks read while the slider is held or a seek is under way do not move the slider.
+        const bool unplaced = holding.load(std::memory_order_acquire) || seekApplied ||
+                              seekRequests.load(std::memory_order_acquire) != requested;
+        if (pipeline.PlaybackChannel().DecodePut(
+                std::span<const std::uint8_t>(chunk.data(), static_cast<std::size_t>(bytesRead)),
+                unplaced ? -1 : reached, bytesRead, endOfData)) {
+            return true;
+        }
+    }
+}
+
+bool CFileWorker::AwaitLateSeek() {
+    // The end of the file has been handed over, but its last blocks are still to be heard: a seek
+    // made meanwhile must still move playback. So the reader stays until the run ends (it is then
+    // aborted) or a seek arrives. The gate is closed here and opened by Seek, Hold(false) and Stop;
+    // looking after closing it misses none of them.
+    for (;;) {
+        pipeline.evReaderRun.Reset();
+        if (pipeline.ReaderAborted()) {
+            return false;
+        }
+        if (seekRequests.load(std::memory_order_acquire) != seeksApplied &&
+            !holding.load(std::memory_order_acquire)) {
+            pipeline.evReaderRun.Set();
+            return true;
+        }
+        pipeline.evReaderRun.Wait();
+    }
+}
+
 void CFileWorker::Seek(int positionPercent) {
     const int frame = SeekFrame(positionPercent, fileSize.load(std::memory_order_acquire));
     framePos.store(frame, std::memory_order_relaxed);
     seekOffset.store(static_cast<std::int64_t>(frame) * kPackedFrameBytes, std::memory_order_relaxed);
     // Release: the offset is in place before the reader sees the request.
     seekRequests.fetch_add(1, std::memory_order_release);
+    // Wakes a reader that has handed over the end of the file and waits for a late seek; a held
+    // reader stays gated until the slider is let go.
+    if (!holding.load(std::memory_order_acquire)) {
+        pipeline.evReaderRun.Set();
+    }
 }
 
 void CFileWorker::Hold(bool hold) {

@@ -7,6 +7,9 @@
 
 #include "pipeline/FileDescriptor.h"
 
+#include "pipeline/PipelineConstants.h"
+
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -42,7 +45,17 @@ private:
     template <typename Channel>
     CFileDescriptor OpenRunFile(Channel& channel, const std::string& name, int flags);
     // Appends one block; on failure cuts the file back to its last whole block and stores the text.
-    bool WriteBlock(int fd, const std::uint8_t* bytes, int count);
+    bool WriteBlock(CFileDescriptor& file, const std::uint8_t* bytes, int count);
+
+    // The steps of one pass of the reader; each false ends the loop (the reason is stored).
+    // Moves the file pointer to the latest seek and discards the blocks decoded before it.
+    bool ApplySeek(CFileDescriptor& file);
+    // Reads the next chunk; the bytes read (fewer than a chunk at the end), -1 on a read error.
+    int ReadChunk(CFileDescriptor& file);
+    // Decodes the chunk into the playback ring as soon as it has room; false when aborted.
+    bool HandOver(int bytesRead, int reached, bool endOfData, bool seekApplied, std::uint32_t requested);
+    // After the end of the file: waits for a seek (true) or the end of the run (false).
+    bool AwaitLateSeek();
 
     CPipeline& pipeline;
     // Byte offset of the latest seek (frame x 18) and how many seeks have been asked for; the reader
@@ -56,6 +69,7 @@ private:
     std::atomic<std::int32_t> framePos{0};
     // The slider is held: the reader is gated and its blocks carry no position.
     std::atomic<bool> holding{false};
+    std::array<std::uint8_t, kReadChunkBytes> chunk{}; // reader thread only
     // Bytes of the recording file known to be written; encoder thread only.
     std::int64_t bytesWritten = 0;
 };

@@ -36,6 +36,12 @@ public:
         , slot(registered) {
         std::lock_guard lock(pipeline.registryMutex);
         slot = &object;
+        if constexpr (requires { object.Pause(); }) {
+            // A Pause pressed before the engine existed holds from its start.
+            if (pipeline.runPaused.load(std::memory_order_relaxed)) {
+                object.Pause();
+            }
+        }
     }
     ~CRegistration() {
         std::lock_guard lock(pipeline.registryMutex);
@@ -88,6 +94,15 @@ std::string CPipeline::PlaybackErrorText() const {
     return playbackChannel.ErrorText();
 }
 
+std::string CPipeline::CaptureLossText() const {
+    const int tenths = captureChannel.DroppedTenths();
+    if (tenths <= 0) {
+        return {};
+    }
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) +
+           " s of audio could not be stored in time and is missing";
+}
+
 bool CPipeline::CaptureRunAlive() const {
     return (captureThread.joinable() && !evCaptureDone.IsSet()) || IsRecording();
 }
@@ -111,6 +126,7 @@ bool CPipeline::StartRecording(const std::string& recordPath) {
     // A run that ended by itself still has its threads finishing their last steps.
     JoinRunThreads();
     errorFlag.store(false, std::memory_order_release);
+    runPaused.store(false, std::memory_order_relaxed);
     recordFileName = recordPath;
     evWorkerStop.Reset();
     evFileReady.Reset();
@@ -144,6 +160,7 @@ bool CPipeline::StartPlayback(const std::string& playPath, int positionPercent) 
     }
     JoinRunThreads();
     errorFlag.store(false, std::memory_order_release);
+    runPaused.store(false, std::memory_order_relaxed);
     abortReader.store(false, std::memory_order_release);
     startCount.store(2, std::memory_order_release);
     playFileName = playPath;
@@ -217,28 +234,24 @@ void CPipeline::StopPlaybackRun() {
 }
 
 bool CPipeline::TogglePause() {
+    // The run's pause is a state of the pipeline, set from the moment the run starts: an engine that
+    // registers later (its thread still starting, its device still opening) takes it over.
     std::lock_guard lock(registryMutex);
-    if (IsRecording()) {
-        if (captureEngine == nullptr) {
-            return false;
+    if (CaptureRunAlive()) {
+        const bool pause = !runPaused.load(std::memory_order_relaxed);
+        runPaused.store(pause, std::memory_order_relaxed);
+        if (captureEngine != nullptr) {
+            pause ? captureEngine->Pause() : captureEngine->Resume();
         }
-        if (captureEngine->IsPaused()) {
-            captureEngine->Resume();
-            return false;
-        }
-        captureEngine->Pause();
-        return true;
+        return pause;
     }
-    if (IsPlaying()) {
-        if (playbackEngine == nullptr) {
-            return false;
+    if (PlaybackRunAlive()) {
+        const bool pause = !runPaused.load(std::memory_order_relaxed);
+        runPaused.store(pause, std::memory_order_relaxed);
+        if (playbackEngine != nullptr) {
+            pause ? playbackEngine->Pause() : playbackEngine->Restart();
         }
-        if (playbackEngine->IsPaused()) {
-            playbackEngine->Restart();
-            return false;
-        }
-        playbackEngine->Pause();
-        return true;
+        return pause;
     }
     return false;
 }

@@ -60,6 +60,9 @@ public:
     bool HasError() const { return errorFlag.load(std::memory_order_acquire); }
     std::string CaptureErrorText() const;
     std::string PlaybackErrorText() const;
+    // After a recording run: how much captured sound was lost because the encoder or the disk fell
+    // behind (the recording has holes there), as the user is told it; empty when nothing was lost.
+    std::string CaptureLossText() const;
 
     // --- Used by the channels, engines, file workers and thread procedures of a run. ---
 
@@ -133,6 +136,9 @@ private:
     std::atomic<bool> fileWorkerRunning{false};
     std::atomic<bool> errorFlag{false};
     std::atomic<bool> abortReader{false};
+    // The user's pause of the current run; written on the owner's thread and read by a registering
+    // engine, both under registryMutex.
+    std::atomic<bool> runPaused{false};
     // Playback-side threads still to arrive at the start barrier.
     std::atomic<int> startCount{0};
 

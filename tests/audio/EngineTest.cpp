@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <numeric>
 #include <string>
@@ -61,7 +62,7 @@ public:
     CEvent& StopPlaybackEvent() override { return stop; }
     void MarkPlaying() override { playing.store(true); }
     bool TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count,
-                     bool& endMark) override {
+                     bool& endMark, BlockPlace& place) override {
         std::lock_guard lock(mutex);
         if (blocks.empty()) {
             count = 0;
@@ -69,12 +70,25 @@ public:
         }
         const Block block = blocks.front();
         blocks.pop_front();
+        place.position = ++taken; // blocks numbered from 1 as they are taken
+        place.epoch = 0;
         for (int i = 0; i < block.samples; ++i) {
             destination[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(next++);
         }
         count = block.samples;
         endMark = block.endMark;
+        endTaken = endTaken || block.endMark;
         return false;
+    }
+    void ReportHeard(const BlockPlace& place) override {
+        std::lock_guard lock(mutex);
+        heardPlaces.push_back(place.position);
+        heardSamples.push_back(static_cast<int>(playedNow ? playedNow() : 0));
+    }
+    // Blocks listed after an end block stand for none: only a seek brings more after the end.
+    bool HasDecoded() const override {
+        std::lock_guard lock(mutex);
+        return !blocks.empty() && !endTaken;
     }
     // The fake always has its blocks at hand, or has ended.
     void WaitPlayData() override {}
@@ -82,6 +96,16 @@ public:
         std::lock_guard lock(mutex);
         return blocks.empty();
     }
+    std::vector<int> Heard() const {
+        std::lock_guard lock(mutex);
+        return heardPlaces;
+    }
+    std::vector<int> SamplesPlayedWhenHeard() const {
+        std::lock_guard lock(mutex);
+        return heardSamples;
+    }
+    // Asked for the samples played so far whenever a block is reported heard.
+    std::function<std::size_t()> playedNow;
 
     CFakeErrors errors;
     CEvent stop{EventReset::Manual};
@@ -91,6 +115,10 @@ private:
     mutable std::mutex mutex;
     std::deque<Block> blocks;
     int next = 0;
+    int taken = 0;
+    bool endTaken = false;
+    std::vector<int> heardPlaces;
+    std::vector<int> heardSamples;
 };
 
 class CFakeCaptureSink final : public CCaptureLink {
@@ -104,7 +132,7 @@ public:
     CEvent& StopCaptureEvent() override { return stop; }
     void MarkRecording() override { recording.store(true); }
     void ResetFramesEncoded() override { resets.fetch_add(1); }
-    void PutCaptured(std::span<const std::int16_t, kCaptureBufferSamples> samples) override {
+    void PutCaptured(std::span<const std::int16_t> samples) override {
         std::lock_guard lock(mutex);
         captured.insert(captured.end(), samples.begin(), samples.end());
         ++blocks;
@@ -335,6 +363,116 @@ TEST(WaveInEngine, AFailingStartClosesTheDeviceAndStoresItsText) {
     EXPECT_EQ(sink.errors.Text(), "The sound driver is not enabled.");
     EXPECT_TRUE(sink.stop.IsSet());
     EXPECT_EQ(backend.OpenDevices(), 0);
+}
+
+// --- A device that dies during a run, and requests made at awkward moments ---
+
+struct StreamFaultCase {
+    const char* name;
+    AudioDirection direction;
+    DeviceOperation operation;
+    int failingCall;
+    // Buffers that get through before the failure (accelerated: one transfer per buffer).
+    int buffersBefore;
+};
+
+class DeviceDiesMidRun : public ::testing::TestWithParam<StreamFaultCase> {};
+
+// A failing stream used to be turned into silence (input) or skipped (output) and the run went on
+// as if nothing had happened; now the run ends by itself with the device's text, and what got
+// through before the failure is exactly what reaches the other side.
+TEST_P(DeviceDiesMidRun, EndsTheRunWithTheDeviceTextAndInventsNoSound) {
+    const StreamFaultCase& fault = GetParam();
+    const std::vector<std::int16_t> source = Ramp(40 * kCaptureBufferSamples);
+    CVirtualAudioBackend backend({.captureSource = source});
+    backend.InjectFault({fault.direction, fault.operation, fault.failingCall, DeviceResult::NoDriver});
+    const std::string text = DeviceResultText(DeviceResult::NoDriver);
+    if (fault.direction == AudioDirection::Input) {
+        CFakeCaptureSink sink;
+        CWaveInEngine engine(backend);
+        engine.Run(sink); // returns by itself: nobody asks it to stop
+        EXPECT_EQ(sink.errors.Text(), text);
+        EXPECT_TRUE(sink.stop.IsSet());
+        EXPECT_EQ(sink.Captured(), std::vector<std::int16_t>(
+                                       source.begin(), source.begin() + fault.buffersBefore * kCaptureBufferSamples));
+    } else {
+        CFakePlaybackFeed feed(std::vector<CFakePlaybackFeed::Block>(40, {2400, false}));
+        CWaveOutEngine engine(backend);
+        engine.Run(feed);
+        EXPECT_EQ(feed.errors.Text(), text);
+        EXPECT_EQ(backend.PlayedSamples(), Ramp(fault.buffersBefore * 2400));
+    }
+    EXPECT_EQ(backend.OpenDevices(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStreamOperation, DeviceDiesMidRun,
+    ::testing::Values(StreamFaultCase{"InputRead", AudioDirection::Input, DeviceOperation::Transfer, 7, 6},
+                      StreamFaultCase{"InputStart", AudioDirection::Input, DeviceOperation::StartStream, 1, 0},
+                      StreamFaultCase{"OutputWrite", AudioDirection::Output, DeviceOperation::Transfer, 4, 3},
+                      StreamFaultCase{"OutputStart", AudioDirection::Output, DeviceOperation::StartStream, 1, 0}),
+    [](const ::testing::TestParamInfo<StreamFaultCase>& param) { return std::string(param.param.name); });
+
+TEST(WaveInEngine, APausePressedWhileTheDeviceOpensHoldsFromTheStart) {
+    CVirtualAudioBackend backend({.captureSource = Ramp(4 * kCaptureBufferSamples)});
+    CFakeCaptureSink sink;
+    CWaveInEngine engine(backend);
+    engine.Pause(); // before the loop ever looks
+    std::jthread capturer([&] { engine.Run(sink); });
+    ASSERT_TRUE(backend.WaitForCalls(AudioDirection::Input, DeviceOperation::Open, 1, kTimeout));
+    engine.RequestStop(sink);
+    capturer.join();
+    EXPECT_EQ(backend.CallCount(AudioDirection::Input, DeviceOperation::Start), 0);
+    EXPECT_TRUE(sink.Captured().empty());
+    EXPECT_FALSE(sink.errors.Raised());
+}
+
+TEST(WaveOutEngine, APausePressedWhileTheDeviceOpensHoldsFromTheStart) {
+    CVirtualAudioBackend backend;
+    CFakePlaybackFeed feed({{2400, false}, {2400, true}});
+    CWaveOutEngine engine(backend);
+    engine.Pause();
+    std::jthread player([&] { engine.Run(feed); });
+    // Open hands the pause to the device before the first buffer goes out.
+    ASSERT_TRUE(backend.WaitForCalls(AudioDirection::Output, DeviceOperation::Pause, 1, kTimeout));
+    EXPECT_TRUE(backend.PlayedSamples().empty());
+    EXPECT_TRUE(engine.IsPaused());
+    engine.Restart();
+    player.join();
+    EXPECT_EQ(backend.PlayedSamples(), Ramp(4800));
+}
+
+TEST(WaveOutEngine, PausingWhileTheEndPlaysOutKeepsTheTail) {
+    CVirtualAudioBackend backend({.playbackCredit = 1});
+    CFakePlaybackFeed feed({{2400, false}, {2400, false}, {2400, true}});
+    CWaveOutEngine engine(backend);
+    std::jthread player([&] { engine.Run(feed); });
+    ASSERT_TRUE(backend.WaitForPlayed(2400, kTimeout));
+    engine.Pause();
+    ASSERT_TRUE(backend.WaitForCalls(AudioDirection::Output, DeviceOperation::Pause, 1, kTimeout));
+    // The end is queued while paused; the play-out allowance (600 ms + 200 ms) passes well within
+    // this wait, and a paused end must not be reset away.
+    EXPECT_FALSE(backend.WaitForCalls(AudioDirection::Output, DeviceOperation::Reset, 1, 1500ms));
+    engine.Restart();
+    backend.GrantPlayback(2);
+    player.join();
+    EXPECT_EQ(backend.PlayedSamples(), Ramp(7200));
+    EXPECT_FALSE(feed.errors.Raised());
+}
+
+TEST(WaveOutEngine, ABlockIsReportedOnlyOnceTheDeviceHasPlayedIt) {
+    CVirtualAudioBackend backend;
+    CFakePlaybackFeed feed({{2400, false}, {2400, false}, {2400, false}, {2400, false}, {1200, true}});
+    feed.playedNow = [&] { return backend.PlayedSamples().size(); };
+    CWaveOutEngine engine(backend);
+    engine.Run(feed);
+    EXPECT_EQ(feed.Heard(), (std::vector<int>{1, 2, 3, 4, 5}));
+    const std::vector<int> playedWhenHeard = feed.SamplesPlayedWhenHeard();
+    ASSERT_EQ(playedWhenHeard.size(), 5u);
+    for (std::size_t k = 0; k < playedWhenHeard.size(); ++k) {
+        EXPECT_GE(playedWhenHeard[k], std::min<int>(static_cast<int>(k + 1) * 2400, 4 * 2400 + 1200))
+            << "block " << k + 1 << " was reported before it was heard";
+    }
 }
 
 } // namespace

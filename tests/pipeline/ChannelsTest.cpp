@@ -39,6 +39,17 @@ protected:
         return playback.DecodePut(bytes, position, static_cast<int>(bytes.size()), endMark);
     }
 
+    // Takes a block as the playback engine does and, like a device that plays at once, reports it
+    // heard; true when nothing was taken.
+    bool Take(int& count, bool& endMark) {
+        BlockPlace place;
+        const bool nothing = playback.TakeDecoded(destination, count, endMark, place);
+        if (!nothing) {
+            playback.ReportHeard(place);
+        }
+        return nothing;
+    }
+
     CReportLog reports;
     CVirtualAudioBackend backend;
     CPipeline pipeline{reports, backend};
@@ -107,7 +118,7 @@ TEST_F(ChannelTest, AChunkDecodesIntoOneBlockOfItsWholeFrames) {
     ASSERT_TRUE(Put(chunk, 5));
     int count = -1;
     bool endMark = false;
-    EXPECT_FALSE(playback.TakeDecoded(destination, count, endMark));
+    EXPECT_FALSE(Take(count, endMark));
     ASSERT_EQ(count, 1200);
     EXPECT_FALSE(endMark);
     const std::vector<std::int16_t> expected = test::DecodeBytes(chunk);
@@ -116,9 +127,11 @@ TEST_F(ChannelTest, AChunkDecodesIntoOneBlockOfItsWholeFrames) {
 
 TEST_F(ChannelTest, AnEmptyEndChunkIsTakenWithItsEndMark) {
     ASSERT_TRUE(playback.DecodePut({}, 0, 0, true));
+    // The reader stays for late seeks after the end, so the end block itself must wake the player.
+    EXPECT_TRUE(pipeline.evPlayData.IsSet());
     int count = -1;
     bool endMark = false;
-    EXPECT_FALSE(playback.TakeDecoded(destination, count, endMark)) << "the block was taken";
+    EXPECT_FALSE(Take(count, endMark)) << "the block was taken";
     EXPECT_EQ(count, 0);
     EXPECT_TRUE(endMark);
 }
@@ -126,11 +139,11 @@ TEST_F(ChannelTest, AnEmptyEndChunkIsTakenWithItsEndMark) {
 TEST_F(ChannelTest, TakingFromAnEmptyRingLeavesTheEndMarkAlone) {
     int count = -1;
     bool endMark = true;
-    EXPECT_TRUE(playback.TakeDecoded(destination, count, endMark));
+    EXPECT_TRUE(Take(count, endMark));
     EXPECT_EQ(count, 0);
     EXPECT_TRUE(endMark);
     endMark = false;
-    EXPECT_TRUE(playback.TakeDecoded(destination, count, endMark));
+    EXPECT_TRUE(Take(count, endMark));
     EXPECT_FALSE(endMark);
     EXPECT_FALSE(pipeline.evPlayData.IsSet());
 }
@@ -146,7 +159,7 @@ TEST_F(ChannelTest, AFullPlaybackRingAsksTheReaderToWaitAndWakesThePlayer) {
     EXPECT_TRUE(pipeline.evPlayData.IsSet());
     int count = 0;
     bool endMark = false;
-    EXPECT_FALSE(playback.TakeDecoded(destination, count, endMark));
+    EXPECT_FALSE(Take(count, endMark));
     EXPECT_TRUE(pipeline.evPlayRoom.IsSet());
     EXPECT_TRUE(Put(chunk, 30));
 }
@@ -158,7 +171,7 @@ TEST_F(ChannelTest, APlayedBlockReportsItsTimeAndSliderPosition) {
     bool endMark = false;
     for (const int position : {10, -1, 500}) {
         ASSERT_TRUE(Put(chunk, position));
-        ASSERT_FALSE(playback.TakeDecoded(destination, count, endMark));
+        ASSERT_FALSE(Take(count, endMark));
     }
     EXPECT_EQ(reports.Elapsed(), (std::vector<int>{3, 150}));
     EXPECT_EQ(reports.Percents(), (std::vector<int>{1, 50}));
@@ -173,11 +186,18 @@ TEST_F(ChannelTest, ResetRingDiscardsDecodedBlocksNotYetPlayed) {
     EXPECT_TRUE(pipeline.evPlayRoom.IsSet());
     int count = 0;
     bool endMark = false;
-    EXPECT_TRUE(playback.TakeDecoded(destination, count, endMark)) << "nothing left to take";
+    EXPECT_TRUE(Take(count, endMark)) << "nothing left to take";
     ASSERT_TRUE(Put(chunk, 500));
     playback.SetTotalFrames(1000);
-    EXPECT_FALSE(playback.TakeDecoded(destination, count, endMark));
+    EXPECT_FALSE(Take(count, endMark));
     EXPECT_EQ(count, kPlaybackBlockSamples);
+    EXPECT_EQ(reports.Percents(), std::vector<int>{50});
+    // A block taken before a seek and heard after it must not pull the slider back to its place.
+    ASSERT_TRUE(Put(chunk, 600));
+    BlockPlace place;
+    ASSERT_FALSE(playback.TakeDecoded(destination, count, endMark, place));
+    playback.ResetRing();
+    playback.ReportHeard(place);
     EXPECT_EQ(reports.Percents(), std::vector<int>{50});
 }
 
@@ -188,7 +208,7 @@ TEST_F(ChannelTest, EveryAllocateAfterReleaseStartsAFreshCodecState) {
     bool endMark = false;
     const auto decodeOnce = [&] {
         EXPECT_TRUE(Put(chunk, 0));
-        EXPECT_FALSE(playback.TakeDecoded(destination, count, endMark));
+        EXPECT_FALSE(Take(count, endMark));
         return std::vector<std::int16_t>(destination.begin(), destination.begin() + count);
     };
     EXPECT_EQ(decodeOnce(), fresh);
@@ -275,10 +295,10 @@ TEST_F(ChannelTest, ResetsFromAnotherThreadNeverReorderOrRepeatBlocks) {
     int count = 0;
     bool endMark = false;
     for (;;) {
-        if (!playback.TakeDecoded(destination, count, endMark)) {
+        if (!Take(count, endMark)) {
             continue;
         }
-        if (playback.FeedEnded() && playback.TakeDecoded(destination, count, endMark)) {
+        if (playback.FeedEnded() && Take(count, endMark)) {
             break;
         }
         playback.WaitPlayData();

@@ -152,6 +152,7 @@ int RecordCommand(const std::string& outPath, int seconds) {
     CStatusLine status;
     bool interrupted = false;
     bool failed = false;
+    std::string loss;
     {
         CPortAudioBackend backend;
         CPipeline pipeline(reports, backend);
@@ -178,6 +179,10 @@ int RecordCommand(const std::string& outPath, int seconds) {
         status.Finish();
         failed = pipeline.HasError();
         error = pipeline.CaptureErrorText();
+        loss = pipeline.CaptureLossText();
+    }
+    if (!loss.empty()) {
+        std::fprintf(stderr, "prmcodec: warning: %s\n", loss.c_str());
     }
     // Whatever was recorded is kept, even when the run ended in an error.
     const std::int64_t bytes = FileSize(workPath);
