@@ -283,6 +283,7 @@ bool CWaveOutEngine::PlayOut(CPlaybackLink& link) {
         }
         const int stillOut = QueuedBuffers();
         if (stillOut == 0) {
+            ReportHeard(link); // the last buffer may have come back since the report above
             drained = true;
             // Nothing left to hear; a seek that comes now is too late to matter.
             return link.HasDecoded();

@@ -91,7 +91,7 @@ TEST_F(PipelineRun, RecordingHoldsExactlyTheFramesTheEncoderMakesOfTheCapturedSa
     ExpectNoDeviceLeft();
 }
 
-TEST_F(PipelineRun, EveryRecordingStartsFromAFreshEncoderState) {
+TEST_F(PipelineRun, ASecondRecordingStartsFromAFreshEncoderStateAndKeepsEveryBlock) {
     const std::vector<std::int16_t> signal = test::SpeechLikeSignal(20 * kBlock, test::kDefaultSeed + 1);
     Make({.captureSource = signal, .captureCredit = 6});
     PaceCaptureByEncoder();
@@ -114,17 +114,23 @@ TEST_F(PipelineRun, EveryRecordingStartsFromAFreshEncoderState) {
     stream.resize(static_cast<std::size_t>(capturedBefore) +
                       bytes.size() / kPackedFrameBytes * kFrameSamples + 4 * kBlock,
                   0);
-    // Blocks lost at the first stop lie between the two files; find where the second one starts.
-    bool found = false;
+    // A block cut short by the first stop lies between the two files; the second file must begin
+    // with the very first sample its own run captured.
+    std::optional<std::size_t> found;
     for (std::size_t start = firstSamples; start <= static_cast<std::size_t>(capturedBefore) && !found;
          start += kBlock) {
         const std::vector<std::int16_t> part(
             stream.begin() + static_cast<std::ptrdiff_t>(start),
             stream.begin() + static_cast<std::ptrdiff_t>(start) +
                 static_cast<std::ptrdiff_t>(bytes.size() / kPackedFrameBytes * kFrameSamples));
-        found = test::EncodeSamples(part) == bytes;
+        if (test::EncodeSamples(part) == bytes) {
+            found = start;
+        }
     }
-    EXPECT_TRUE(found);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(*found, static_cast<std::size_t>(capturedBefore)) << "the second run lost its first blocks";
+    EXPECT_EQ(pipeline->CaptureChannel().DroppedBlocks(), 0);
+    EXPECT_TRUE(pipeline->CaptureLossText().empty());
     EXPECT_EQ(reports.Stopped(), 2);
 }
 
@@ -282,6 +288,39 @@ TEST_F(PipelineRun, StopWhileRecordingIsPausedEndsTheRunAndKeepsTheFile) {
     ExpectNoDeviceLeft();
 }
 
+// True when the last samples played are the file from `frame` to its end, as the decoder makes them
+// after some whole chunks decoded before the seek (which chunks the reader got to is timing; the
+// decoder state carries over the jump, so those chunks are part of the expectation).
+bool PlaysOnFromFrame(const std::vector<std::int16_t>& played, const std::vector<std::uint8_t>& bytes, int frame) {
+    const std::size_t tailSamples = bytes.size() / kPackedFrameBytes * kFrameSamples -
+                                    static_cast<std::size_t>(frame) * kFrameSamples;
+    if (played.size() < tailSamples) {
+        return false;
+    }
+    const std::vector<std::int16_t> heard(played.end() - static_cast<std::ptrdiff_t>(tailSamples), played.end());
+    const std::size_t chunks = bytes.size() / kReadChunkBytes + 1;
+    for (std::size_t before = 0; before <= chunks; ++before) {
+        for (std::size_t from = 0; from < before; ++from) {
+            std::vector<std::uint8_t> fed;
+            const auto chunkAt = [&](std::size_t chunk) {
+                const std::size_t begin = std::min(bytes.size(), chunk * kReadChunkBytes);
+                const std::size_t end = std::min(bytes.size(), begin + kReadChunkBytes);
+                fed.insert(fed.end(), bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(end));
+            };
+            for (std::size_t chunk = from; chunk < before; ++chunk) {
+                chunkAt(chunk);
+            }
+            fed.insert(fed.end(), bytes.begin() + frame * kPackedFrameBytes, bytes.end());
+            const std::vector<std::int16_t> decoded = test::DecodeBytes(fed);
+            if (std::equal(heard.begin(), heard.end(), decoded.end() - static_cast<std::ptrdiff_t>(tailSamples))) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 TEST_F(PipelineRun, SeekAndHoldMoveThePlaybackAndItsReports) {
     const std::vector<std::uint8_t> bytes = test::RandomFrameBytes(1000 * kPackedFrameBytes, 21);
     Make({.playbackCredit = 2});
@@ -305,8 +344,9 @@ TEST_F(PipelineRun, SeekAndHoldMoveThePlaybackAndItsReports) {
     EXPECT_EQ(percents.back(), 100);
     const std::vector<int> elapsed = reports.Elapsed();
     EXPECT_EQ(elapsed[static_cast<std::size_t>(jump - percents.begin())], 156);
-    // Roughly the second half was played, not the whole file.
+    // Roughly the second half was played, not the whole file, and it is the file from frame 500.
     EXPECT_LT(backend->PlayedSamples().size(), test::DecodeBytes(bytes).size() * 6 / 10);
+    EXPECT_TRUE(PlaysOnFromFrame(backend->PlayedSamples(), bytes, 500));
 }
 
 TEST_F(PipelineRun, SeekWithoutHoldIsAppliedOnTheReadersNextPass) {
@@ -322,6 +362,38 @@ TEST_F(PipelineRun, SeekWithoutHoldIsAppliedOnTheReadersNextPass) {
     EXPECT_TRUE(std::find(percents.begin(), percents.end(), 92) != percents.end());
     EXPECT_TRUE(std::none_of(percents.begin(), percents.end(), [](int p) { return p > 10 && p < 90; }));
     EXPECT_EQ(percents.back(), 100);
+    EXPECT_TRUE(PlaysOnFromFrame(backend->PlayedSamples(), bytes, 900));
+}
+
+// Once the reader had handed over the end of the file it used to end, and a seek made while the last
+// blocks were still being heard did nothing. At the sound card's pace the seek lands right then.
+TEST_F(PipelineRun, ASeekWhileTheEndPlaysOutStillMovesPlayback) {
+    const std::vector<std::uint8_t> bytes = test::RandomFrameBytes(40 * kPackedFrameBytes, 24);
+    Make({.pacing = Pacing::RealTime});
+    ASSERT_TRUE(pipeline->StartPlayback(WritePrm(bytes).string(), 50));
+    // The first block (frames 20 to 29) has been heard: the reader is long at the end.
+    ASSERT_TRUE(reports.WaitElapsedReports(1));
+    pipeline->Seek(0);
+    ASSERT_TRUE(reports.WaitStopped(1));
+    pipeline->Stop();
+    EXPECT_FALSE(pipeline->HasError()) << pipeline->PlaybackErrorText();
+    const std::vector<std::int16_t> played = backend->PlayedSamples();
+    EXPECT_GE(played.size(), static_cast<std::size_t>(40 + 10) * kFrameSamples);
+    EXPECT_TRUE(PlaysOnFromFrame(played, bytes, 0)) << "the file was not played again from its start";
+    EXPECT_EQ(reports.Percents().back(), 100);
+}
+
+TEST_F(PipelineRun, PauseRightAfterStartHoldsPlaybackFromItsFirstSample) {
+    const std::vector<std::uint8_t> bytes = test::RandomFrameBytes(100 * kPackedFrameBytes, 25);
+    Make();
+    ASSERT_TRUE(pipeline->StartPlayback(WritePrm(bytes).string(), 0));
+    // Accelerated, the whole file would play at once; the pause must reach the engine however early.
+    EXPECT_TRUE(pipeline->TogglePause());
+    EXPECT_FALSE(backend->WaitForPlayed(1, 300ms));
+    EXPECT_FALSE(pipeline->TogglePause());
+    ASSERT_TRUE(reports.WaitStopped(1));
+    pipeline->Stop();
+    EXPECT_TRUE(backend->PlayedSamples() == test::DecodeBytes(bytes));
 }
 
 TEST_F(PipelineRun, HoldGatesTheReaderUntilReleased) {
@@ -520,7 +592,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"OutputClose", AudioDirection::Output, DeviceOperation::Close, 1, ""}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
-TEST_F(PipelineRun, AFullCaptureRingDropsBlocksWithoutAnError) {
+TEST_F(PipelineRun, AFullCaptureRingDropsBlocksAndTellsHowMuchIsMissing) {
     // No credit: the virtual card captures far faster than the encoder's polling takes blocks.
     Make({.captureSource = test::SpeechLikeSignal(10 * kBlock, 10)});
     const auto path = dir.Path() / "rec.prm";
@@ -528,7 +600,12 @@ TEST_F(PipelineRun, AFullCaptureRingDropsBlocksWithoutAnError) {
     ASSERT_TRUE(backend->WaitForCaptured(200 * kBlock, kGenerousTimeout));
     pipeline->Stop();
     EXPECT_FALSE(pipeline->HasError()) << pipeline->CaptureErrorText();
-    EXPECT_GT(pipeline->CaptureChannel().DroppedBlocks(), 0);
+    const int dropped = pipeline->CaptureChannel().DroppedBlocks();
+    EXPECT_GT(dropped, 0);
+    // Blocks of 90 ms, told in tenths of a second rounded up.
+    const int tenths = (dropped * 9 + 9) / 10;
+    EXPECT_EQ(pipeline->CaptureLossText(), std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) +
+                                               " s of audio could not be stored in time and is missing");
     const std::size_t size = test::ReadBytes(path).size();
     EXPECT_GT(size, 0u);
     EXPECT_EQ(size % kEncodedBlockBytes, 0u);
