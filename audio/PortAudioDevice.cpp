@@ -1,13 +1,16 @@
 #include "audio/PortAudioDevice.h"
 
 #include "audio/BufferQueueDevice.h"
+#include "audio/LibraryNoise.h"
 
 #include <fcntl.h>
 #include <portaudio.h>
 #include <unistd.h>
 
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace velmar {
 namespace {
@@ -16,6 +19,8 @@ namespace {
 std::mutex libraryMutex;
 int libraryUsers = 0;
 bool libraryUp = false;
+// While PortAudio is in use its messages (and ALSA's) are kept off standard error.
+std::optional<CLibraryNoiseFilter> noiseFilter;
 
 DeviceResult FromPaError(PaError error) {
     switch (error) {
@@ -180,7 +185,10 @@ protected:
         if (error == paNoError || error == paInputOverflowed || error == paOutputUnderflowed) {
             return DeviceResult::Ok;
         }
-        Remember(error);
+        // A stream that fails while it runs has lost its device or sound server: say that, with
+        // PortAudio's words for the details.
+        Remember(error, Direction() == AudioDirection::Input ? "the input device stopped delivering sound"
+                                                              : "the output device stopped taking sound");
         return FromPaError(error);
     }
 
@@ -201,13 +209,16 @@ private:
         return Direction() == AudioDirection::Input ? info.maxInputChannels : info.maxOutputChannels;
     }
 
-    void Remember(PaError error) {
-        std::string detail = Pa_GetErrorText(error);
+    void Remember(PaError error, std::string_view what = {}) {
+        std::string detail = what.empty() ? std::string() : std::string(what) + ": ";
+        detail += Pa_GetErrorText(error);
         if (error == paUnanticipatedHostError) {
             const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-            if (host != nullptr && host->errorText != nullptr) {
+            if (host != nullptr && host->errorText != nullptr && *host->errorText != '\0') {
                 detail += ": ";
                 detail += host->errorText;
+            } else if (!what.empty()) {
+                detail += " (was the sound server stopped or the device unplugged?)";
             }
         }
         std::lock_guard lock(detailMutex);
@@ -224,6 +235,7 @@ private:
 CPortAudioBackend::CPortAudioBackend() {
     std::lock_guard lock(libraryMutex);
     if (libraryUsers == 0) {
+        noiseFilter.emplace();
         // Probing every host API makes ALSA and JACK print pages of complaints about devices this
         // machine lacks; they say nothing about the default devices we use, so they go nowhere.
         // Sanitizer builds keep them: a sanitizer's report must never be swallowed.
@@ -240,9 +252,12 @@ CPortAudioBackend::CPortAudioBackend() {
 
 CPortAudioBackend::~CPortAudioBackend() {
     std::lock_guard lock(libraryMutex);
-    if (--libraryUsers == 0 && libraryUp) {
-        Pa_Terminate();
-        libraryUp = false;
+    if (--libraryUsers == 0) {
+        if (libraryUp) {
+            Pa_Terminate();
+            libraryUp = false;
+        }
+        noiseFilter.reset();
     }
 }
 

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -245,70 +246,105 @@ TEST(Loopback, TheToolRecordsAndPlaysThroughTheSoundServer) {
     EXPECT_NE(play.out.find("Played " + out.string()), std::string::npos) << play.out;
 }
 
-// Ctrl+C in the middle of a recording: the tool stops the pipeline, and the file holds every
-// block captured up to then. The test waits on the file's growth (inotify), not on the clock.
-TEST(Loopback, CtrlCEndsARecordingWithItsFileComplete) {
-    NEED_SOUND_SERVER();
-    test::CTempDir dir;
-    test::CTempDir work;
-    const auto out = dir.Path() / "interrupted.prm";
+// Starts prmcodec in the background as RunTool does, its output going to `outLog` and `errLog`.
+pid_t SpawnTool(const test::CTempDir& work, std::vector<std::string> settings, const std::vector<std::string>& args,
+                const std::string& outLog, const std::string& errLog) {
     const auto suppressions = work.Path() / "sound-libraries.supp";
     std::ofstream(suppressions) << kSoundLibrarySuppressions;
     const char* tsan = std::getenv("TSAN_OPTIONS");
     const char* asan = std::getenv("ASAN_OPTIONS");
-    std::vector<std::string> args = {
-        "/usr/bin/env",
-        "TSAN_OPTIONS=" + std::string(tsan != nullptr ? tsan : "") + ":suppressions=" + suppressions.string(),
-        "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":detect_leaks=0",
-        VELMAR_PRMCODEC,
-        "record",
-        out.string()};
+    std::vector<std::string> command = {"/usr/bin/env"};
+    command.insert(command.end(), settings.begin(), settings.end());
+    command.push_back("TSAN_OPTIONS=" + std::string(tsan != nullptr ? tsan : "") +
+                      ":suppressions=" + suppressions.string());
+    command.push_back("ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":detect_leaks=0");
+    command.push_back(VELMAR_PRMCODEC);
+    command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& arg : args) {
+    for (std::string& arg : command) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-
-    const int watch = ::inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(::inotify_add_watch(watch, dir.Path().c_str(), IN_MODIFY), 0);
-    const std::string outLog = (work.Path() / "out").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t child = 0;
-    ASSERT_EQ(::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    const int spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? child : -1;
+}
 
-    // Until the growing recording holds a few blocks.
-    constexpr std::uintmax_t kEnough = 5 * 54;
+// Waits (on the folder's changes, not the clock) until the tool's growing recording in `dir` holds
+// `bytes`; the size reached, which is below `bytes` only on a time-out.
+std::uintmax_t AwaitRecordingOf(const std::filesystem::path& dir, const std::string& outName, std::uintmax_t bytes) {
     const auto recorded = [&] {
-        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-            if (entry.path().filename().string().rfind(".interrupted.prm.recording-", 0) == 0) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            if (entry.path().filename().string().rfind("." + outName + ".recording-", 0) == 0) {
                 return std::filesystem::file_size(entry.path());
             }
         }
         return std::uintmax_t{0};
     };
-    bool grown = false;
-    while (!grown) {
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    if (watch < 0 || ::inotify_add_watch(watch, dir.c_str(), IN_MODIFY) < 0) {
+        return 0;
+    }
+    std::uintmax_t size = recorded();
+    while (size < bytes) {
         pollfd ready{watch, POLLIN, 0};
         if (::poll(&ready, 1, 30'000) <= 0) {
             break;
         }
         std::array<char, 4096> events{};
         (void)::read(watch, events.data(), events.size());
-        grown = recorded() >= kEnough;
+        size = recorded();
     }
     ::close(watch);
-    ::kill(child, SIGINT);
+    return size;
+}
+
+// Waits at most `timeout` for `child` to end; its wait status, or -1 when it is still running (it is
+// then killed, so that a hanging tool fails the test instead of hanging it).
+int AwaitExit(pid_t child, std::chrono::milliseconds timeout) {
+    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (handle >= 0) {
+        pollfd ended{handle, POLLIN, 0};
+        const bool done = ::poll(&ended, 1, static_cast<int>(timeout.count())) > 0;
+        ::close(handle);
+        if (!done) {
+            ::kill(child, SIGKILL);
+            (void)::waitpid(child, &status, 0);
+            return -1;
+        }
+    }
+    return ::waitpid(child, &status, 0) == child ? status : -1;
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+    const auto bytes = test::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Ctrl+C in the middle of a recording: the tool stops the pipeline, and the file holds every
+// block captured up to then.
+TEST(Loopback, CtrlCEndsARecordingWithItsFileComplete) {
+    NEED_SOUND_SERVER();
+    test::CTempDir dir;
+    test::CTempDir work;
+    const auto out = dir.Path() / "interrupted.prm";
+    const std::string outLog = (work.Path() / "out").string();
+    const pid_t child = SpawnTool(work, {}, {"record", out.string()}, outLog, (work.Path() / "err").string());
+    ASSERT_GT(child, 0);
+    constexpr std::uintmax_t kEnough = 5 * 54;
+    const bool grown = AwaitRecordingOf(dir.Path(), "interrupted.prm", kEnough) >= kEnough;
+    ::kill(child, SIGINT);
+    const int status = AwaitExit(child, 60s);
     ASSERT_TRUE(grown) << "the recording did not grow";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const auto bytes = test::ReadBytes(outLog);
-    const std::string printed(bytes.begin(), bytes.end());
+    const std::string printed = ReadText(outLog);
     EXPECT_NE(printed.find("(stopped)"), std::string::npos) << printed;
     ASSERT_TRUE(std::filesystem::exists(out));
     EXPECT_GE(std::filesystem::file_size(out), kEnough);
@@ -317,6 +353,54 @@ TEST(Loopback, CtrlCEndsARecordingWithItsFileComplete) {
         std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()),
         1)
         << "the recording was moved into place, nothing else is left";
+}
+
+// The sound server dies in the middle of a recording (as when it is restarted or crashes): the
+// recording used to go on as silence at many times real time, with megabytes of library messages
+// and a report of success. Now the run ends with the reason, the tool fails, and the file holds what
+// was recorded before, nothing invented after. The server is a private one, killed for real.
+TEST(Loopback, KillingTheSoundServerEndsARecordingWithTheReasonAndKeepsWhatCameBefore) {
+    NEED_SOUND_SERVER();
+    test::CTempDir server;
+    test::CTempDir dir;
+    test::CTempDir work;
+    const std::string socket = (server.Path() / "native").string();
+    const test::ProcessResult started = test::RunProcess(
+        "/usr/bin/env", {"XDG_RUNTIME_DIR=" + server.Path().string(), "pulseaudio", "--daemonize=yes",
+                         "--system=false", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                         "--load=module-native-protocol-unix socket=" + socket,
+                         "--load=module-null-sink sink_name=velmar_doomed",
+                         "--log-target=file:" + (server.Path() / "log").string()});
+    ASSERT_EQ(started.exitCode, 0) << started.err;
+    const pid_t serverPid = static_cast<pid_t>(std::stol(ReadText(server.Path() / "pulse" / "pid")));
+    ASSERT_GT(serverPid, 0);
+
+    const auto out = dir.Path() / "cut.prm";
+    const std::string errLog = (work.Path() / "err").string();
+    const auto began = std::chrono::steady_clock::now();
+    const pid_t child = SpawnTool(work, {"PULSE_SERVER=unix:" + socket}, {"record", out.string(), "--seconds", "60"},
+                                  (work.Path() / "out").string(), errLog);
+    ASSERT_GT(child, 0);
+    constexpr std::uintmax_t kEnough = 5 * 54;
+    const std::uintmax_t before = AwaitRecordingOf(dir.Path(), "cut.prm", kEnough);
+    ::kill(serverPid, SIGKILL);
+    const int status = AwaitExit(child, 30s);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    ASSERT_GE(before, kEnough) << "the recording did not grow";
+    ASSERT_NE(status, -1) << "the tool did not end after the server died";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = ReadText(errLog);
+    EXPECT_NE(err.find("recording failed: "), std::string::npos) << err;
+    EXPECT_NE(err.find("stopped delivering sound"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Expression '"), std::string::npos) << "library messages reached the terminal:\n" << err;
+    EXPECT_LT(err.size(), 1000u) << err;
+    ASSERT_TRUE(std::filesystem::exists(out)) << "what was recorded before is kept";
+    const auto bytes = std::filesystem::file_size(out);
+    EXPECT_EQ(bytes % 18, 0u);
+    EXPECT_GE(bytes, before);
+    // No silence made up after the failure: no more than real time could have delivered.
+    EXPECT_LE(static_cast<double>(bytes / 18) * 0.03, seconds + 0.5) << bytes << " bytes in " << seconds << " s";
 }
 
 TEST(Loopback, WithoutASoundDeviceTheToolSaysSoAndFails) {
