@@ -80,11 +80,14 @@ void CWaveInEngine::Run(CCaptureLink& link) {
 }
 
 bool CWaveInEngine::CycleGoesOn(CCaptureLink& link) const {
-    return !link.StopCaptureEvent().IsSet() && !paused.load(std::memory_order_acquire);
+    return !link.StopCaptureEvent().IsSet() && !paused.load(std::memory_order_acquire) &&
+           controlRequests.load(std::memory_order_acquire) == cycleRequests;
 }
 
 bool CWaveInEngine::CaptureCycle(CCaptureLink& link) {
     CEvent& stopCapture = link.StopCaptureEvent();
+    // A pause and resume in quick succession still reset and restart the device, as each press does.
+    cycleRequests = controlRequests.load(std::memory_order_acquire);
     nextIndex = 0;
     // Every buffer is queued afresh below; none may stay listed from the cycle before.
     requeueCount = 0;
@@ -206,6 +209,7 @@ void CWaveInEngine::RequestStop(CCaptureLink& link) {
 
 void CWaveInEngine::Pause() {
     paused.store(true, std::memory_order_release);
+    controlRequests.fetch_add(1, std::memory_order_acq_rel);
     controlEvent.Set();
     // Wakes a loop waiting for a buffer, so that it resets the device now.
     deviceEvent.Set();
@@ -213,7 +217,9 @@ void CWaveInEngine::Pause() {
 
 void CWaveInEngine::Resume() {
     paused.store(false, std::memory_order_release);
+    controlRequests.fetch_add(1, std::memory_order_acq_rel);
     controlEvent.Set();
+    deviceEvent.Set();
 }
 
 void CWaveInEngine::FreeBuffers() {

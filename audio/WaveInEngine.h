@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 namespace velmar {
@@ -66,6 +67,10 @@ private:
     int requeueCount = 0;
     // Written on the window's thread before it signals the events; read by the loop before each wait.
     std::atomic<bool> paused{false};
+    // Counts Pause and Resume calls: a cycle ends when it changes, so a press is never lost even
+    // when the next one undoes it before the loop looks.
+    std::atomic<std::uint32_t> controlRequests{0};
+    std::uint32_t cycleRequests = 0; // the count the running cycle began with; capture thread only
 };
 
 } // namespace velmar
