@@ -112,8 +112,10 @@ bool CWaveInEngine::CaptureCycle(CCaptureLink& link) {
             stopCapture.Set();
             break;
         }
-        HandOverFilled(link);
+        // Looked at before the filled buffers: every buffer the device finished before it failed
+        // is then among them.
         result = device->StreamFailure();
+        HandOverFilled(link);
         if (result != DeviceResult::Ok) {
             // What the device filled before it failed is kept, down to the last whole frame of a
             // buffer it could not finish; nothing after it, and no silence in its place.

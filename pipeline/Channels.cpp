@@ -3,7 +3,7 @@
 #include "audio/AudioDevice.h"
 #include "audio/Event.h"
 #include "pipeline/Conversions.h"
-#include "pipeline/Pipeline.h"
+#include "pipeline/RunContext.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,8 +12,8 @@ namespace velmar {
 
 // --- CBlockChannel ---
 
-CBlockChannel::CBlockChannel(CPipeline& pipeline)
-    : owner(pipeline) {
+CBlockChannel::CBlockChannel(CRunContext& context)
+    : run(context) {
 }
 
 CBlockChannel::~CBlockChannel() {
@@ -66,7 +66,7 @@ std::string CutErrorText(std::string_view text, std::size_t size) {
 }
 
 void CBlockChannel::StoreErrorText(std::string_view text) {
-    owner.RaiseError();
+    run.RaiseError();
     const std::string cut = CutErrorText(text, errorText.size());
     {
         std::lock_guard lock(errorMutex);
@@ -83,14 +83,14 @@ std::string CBlockChannel::ErrorText() const {
 
 void CBlockChannel::ReportElapsed(int frames) {
     if (frames >= 0) {
-        owner.ShowElapsed(FramesToTenths(frames));
+        run.ShowElapsed(FramesToTenths(frames));
     }
 }
 
 // --- CCaptureChannel ---
 
-CCaptureChannel::CCaptureChannel(CPipeline& pipeline)
-    : CBlockChannel(pipeline) {
+CCaptureChannel::CCaptureChannel(CRunContext& context)
+    : CBlockChannel(context) {
 }
 
 void CCaptureChannel::Allocate(int blockSamples) {
@@ -147,16 +147,16 @@ int CCaptureChannel::DroppedTenths() const {
 
 void CCaptureChannel::Finish() {
     Release();
-    owner.ClearRecording();
-    owner.NotifyStopped();
+    run.ClearRecording();
+    run.NotifyStopped();
 }
 
 void CCaptureChannel::RaiseError() {
-    owner.RaiseError();
+    run.RaiseError();
 }
 
 bool CCaptureChannel::ErrorRaised() const {
-    return owner.HasError();
+    return run.HasError();
 }
 
 void CCaptureChannel::SetWaveInError(const CAudioDevice& device, DeviceResult result) {
@@ -164,11 +164,11 @@ void CCaptureChannel::SetWaveInError(const CAudioDevice& device, DeviceResult re
 }
 
 CEvent& CCaptureChannel::StopCaptureEvent() {
-    return owner.evStopCapture;
+    return run.StopCaptureEvent();
 }
 
 void CCaptureChannel::MarkRecording() {
-    owner.MarkRecording();
+    run.MarkRecording();
 }
 
 void CCaptureChannel::ResetFramesEncoded() {
@@ -177,8 +177,8 @@ void CCaptureChannel::ResetFramesEncoded() {
 
 // --- CPlaybackChannel ---
 
-CPlaybackChannel::CPlaybackChannel(CPipeline& pipeline)
-    : CBlockChannel(pipeline) {
+CPlaybackChannel::CPlaybackChannel(CRunContext& context)
+    : CBlockChannel(context) {
 }
 
 void CPlaybackChannel::Allocate(int blockSamples) {
@@ -199,15 +199,15 @@ void CPlaybackChannel::Allocate(int blockSamples) {
 bool CPlaybackChannel::DecodePut(std::span<const std::uint8_t> frames, int position, int byteCount,
                                  bool endMark) {
     if (!codec) {
-        owner.evPlayRoom.Reset();
-        owner.evPlayData.Set();
+        run.ClearPlayRoom();
+        run.SignalPlayData();
         return false;
     }
     if (ring.Full()) {
         // Reset first, then look again: a slot freed (and evPlayRoom set) in between is not missed.
-        owner.evPlayRoom.Reset();
+        run.ClearPlayRoom();
         if (ring.Full()) {
-            owner.evPlayData.Set();
+            run.SignalPlayData();
             return false;
         }
     }
@@ -230,7 +230,7 @@ bool CPlaybackChannel::DecodePut(std::span<const std::uint8_t> frames, int posit
     if (endMark) {
         // Nothing follows to fill the ring: a playback loop waiting for a full ring must not wait
         // for it (the reader stays for late seeks, so its end does not wake the loop either).
-        owner.evPlayData.Set();
+        run.SignalPlayData();
     }
     return true;
 }
@@ -241,9 +241,9 @@ bool CPlaybackChannel::TakeDecoded(std::span<std::int16_t, kPlaybackBufferSample
         if (ring.Empty()) {
             // Reset, then look again, so a ring filled meanwhile is not missed; an ended feed keeps
             // the event raised, since nothing else would raise it again.
-            owner.evPlayData.Reset();
+            run.ClearPlayData();
             if (feedEnded.load(std::memory_order_acquire)) {
-                owner.evPlayData.Set();
+                run.SignalPlayData();
             }
             if (ring.Empty()) {
                 count = 0;
@@ -255,7 +255,7 @@ bool CPlaybackChannel::TakeDecoded(std::span<std::int16_t, kPlaybackBufferSample
             break;
         }
         ring.Consume(); // decoded before the last reset: discarded
-        owner.evPlayRoom.Set();
+        run.SignalPlayRoom();
     }
     const auto slot = static_cast<std::size_t>(ring.TailSlot());
     if (!blocks[slot] || destination.data() == nullptr) {
@@ -268,7 +268,7 @@ bool CPlaybackChannel::TakeDecoded(std::span<std::int16_t, kPlaybackBufferSample
     place.epoch = epochs[slot];
     endMark = endMarks[slot];
     ring.Consume();
-    owner.evPlayRoom.Set();
+    run.SignalPlayRoom();
     return false;
 }
 
@@ -291,37 +291,37 @@ bool CPlaybackChannel::HasDecoded() const {
 
 void CPlaybackChannel::ResetRing() {
     resetEpoch.fetch_add(1, std::memory_order_acq_rel);
-    owner.evPlayRoom.Set();
+    run.SignalPlayRoom();
 }
 
 void CPlaybackChannel::ReportPercent(int position) {
     const int percent = FramePercent(position, totalFrames.load(std::memory_order_acquire));
     if (percent >= 0) {
-        owner.ShowPercent(percent);
+        run.ShowPercent(percent);
     }
 }
 
 void CPlaybackChannel::EndFeed() {
     feedEnded.store(true, std::memory_order_release);
-    owner.evPlayData.Set();
+    run.SignalPlayData();
 }
 
 void CPlaybackChannel::WaitPlayData() {
-    owner.evPlayData.Wait();
+    run.AwaitPlayData();
 }
 
 void CPlaybackChannel::Finish() {
     Release();
-    owner.ClearPlaying();
-    owner.NotifyStopped();
+    run.ClearPlaying();
+    run.NotifyStopped();
 }
 
 void CPlaybackChannel::RaiseError() {
-    owner.RaiseError();
+    run.RaiseError();
 }
 
 bool CPlaybackChannel::ErrorRaised() const {
-    return owner.HasError();
+    return run.HasError();
 }
 
 void CPlaybackChannel::SetWaveOutError(const CAudioDevice& device, DeviceResult result) {
@@ -329,11 +329,11 @@ void CPlaybackChannel::SetWaveOutError(const CAudioDevice& device, DeviceResult 
 }
 
 CEvent& CPlaybackChannel::StopPlaybackEvent() {
-    return owner.evStopPlayback;
+    return run.StopPlaybackEvent();
 }
 
 void CPlaybackChannel::MarkPlaying() {
-    owner.MarkPlaying();
+    run.MarkPlaying();
 }
 
 } // namespace velmar

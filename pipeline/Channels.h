@@ -24,11 +24,11 @@
 namespace velmar {
 
 class CAudioDevice;
-class CPipeline;
+class CRunContext;
 
 class CBlockChannel {
 public:
-    explicit CBlockChannel(CPipeline& pipeline);
+    explicit CBlockChannel(CRunContext& context);
     virtual ~CBlockChannel();
     CBlockChannel(const CBlockChannel&) = delete;
     CBlockChannel& operator=(const CBlockChannel&) = delete;
@@ -50,7 +50,7 @@ public:
     bool HasCodec() const { return codec.has_value(); }
 
 protected:
-    CPipeline& owner;
+    CRunContext& run;
     int samplesPerBlock = 0;
     // Slot buffers; the ring's counters decide which thread may touch which slot.
     std::array<std::unique_ptr<std::int16_t[]>, kChannelBuffers> blocks;
@@ -74,7 +74,7 @@ std::string CutErrorText(std::string_view text, std::size_t size);
 // Recording. Producer: the capture thread (PutCaptured); consumer: the encoder thread (TakeEncoded).
 class CCaptureChannel final : public CBlockChannel, public CCaptureLink {
 public:
-    explicit CCaptureChannel(CPipeline& pipeline);
+    explicit CCaptureChannel(CRunContext& context);
 
     void Allocate(int samplesPerBlock);
     // Stores one captured block (its whole frames); counts it as lost when the ring is full.
@@ -113,7 +113,7 @@ private:
 // Playback. Producer: the reader thread (DecodePut); consumer: the playback thread (TakeDecoded).
 class CPlaybackChannel final : public CBlockChannel, public CPlaybackLink {
 public:
-    explicit CPlaybackChannel(CPipeline& pipeline);
+    explicit CPlaybackChannel(CRunContext& context);
 
     void Allocate(int samplesPerBlock);
 

@@ -2,7 +2,8 @@
 
 #include "audio/Event.h"
 #include "pipeline/Conversions.h"
-#include "pipeline/Pipeline.h"
+#include "pipeline/Channels.h"
+#include "pipeline/RunContext.h"
 #include "pipeline/PipelineConstants.h"
 
 #include <fcntl.h>
@@ -25,8 +26,11 @@ std::string FileErrorText(int error, std::string_view fileName) {
     return result;
 }
 
-CFileWorker::CFileWorker(CPipeline& owner)
-    : pipeline(owner) {
+CFileWorker::CFileWorker(CRunContext& context, CCaptureChannel& captureChannel,
+                         CPlaybackChannel& playbackChannel)
+    : run(context)
+    , capture(captureChannel)
+    , playback(playbackChannel) {
 }
 
 CFileWorker::~CFileWorker() = default;
@@ -36,23 +40,23 @@ CFileDescriptor CFileWorker::OpenRunFile(Channel& channel, const std::string& na
     CFileDescriptor file(::open(name.c_str(), flags | O_CLOEXEC, 0666));
     if (!file.IsOpen()) {
         const int error = errno;
-        pipeline.RaiseError();
+        run.RaiseError();
         channel.SetErrorText(FileErrorText(error, name));
-        pipeline.evWorkerStop.Set();
+        run.StopWorker();
     }
     return file;
 }
 
 void CFileWorker::WriteLoop() {
-    CCaptureChannel& channel = pipeline.CaptureChannel();
-    const std::string& name = pipeline.RecordFileName();
+    CCaptureChannel& channel = capture;
+    const std::string& name = run.RecordFileName();
     // Created for writing only, replacing any file of that name.
     CFileDescriptor file = OpenRunFile(channel, name, O_WRONLY | O_CREAT | O_TRUNC);
     if (file.IsOpen()) {
-        pipeline.evFileReady.Set();
+        run.FileReady();
     }
     bytesWritten = 0;
-    pipeline.SetFileWorkerRunning(true);
+    run.SetFileWorkerRunning(true);
     std::array<std::uint8_t, kEncodedBlockBytes> frames{};
     bool writeFailed = false;
     const auto writePending = [&] {
@@ -64,11 +68,11 @@ void CFileWorker::WriteLoop() {
             writeFailed = !WriteBlock(file, frames.data(), bytes);
         }
     };
-    if (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0))) {
+    if (!run.WorkerStopRequested()) {
         do {
             writePending();
             // The polling interval; a stop request cuts it short.
-        } while (!pipeline.evWorkerStop.WaitFor(kEncoderPollInterval));
+        } while (!run.WorkerStopRequested(kEncoderPollInterval));
     }
     // Stop is asked for only after the capture loop has ended, so the ring now holds the last blocks
     // of the recording, even of one stopped before this loop took its first look: they go into the
@@ -85,8 +89,8 @@ void CFileWorker::WriteLoop() {
         const int error = errno;
         channel.SetErrorText(FileErrorText(error, name));
     }
-    pipeline.evWorkerDone.Set();
-    pipeline.SetFileWorkerRunning(false);
+    run.WorkerDone();
+    run.SetFileWorkerRunning(false);
 }
 
 bool CFileWorker::WriteBlock(CFileDescriptor& file, const std::uint8_t* bytes, int count) {
@@ -99,19 +103,19 @@ bool CFileWorker::WriteBlock(CFileDescriptor& file, const std::uint8_t* bytes, i
     if (::ftruncate(file.Get(), bytesWritten) != 0) {
         // The whole frames before it remain readable all the same.
     }
-    pipeline.CaptureChannel().SetErrorText(FileErrorText(error, pipeline.RecordFileName()));
-    pipeline.evWorkerStop.Set();
+    capture.SetErrorText(FileErrorText(error, run.RecordFileName()));
+    run.StopWorker();
     return false;
 }
 
 void CFileWorker::ReadLoop() {
-    CPlaybackChannel& channel = pipeline.PlaybackChannel();
-    const std::string& name = pipeline.PlayFileName();
+    CPlaybackChannel& channel = playback;
+    const std::string& name = run.PlayFileName();
     framePos.store(0, std::memory_order_relaxed);
     CFileDescriptor file = OpenRunFile(channel, name, O_RDONLY);
     std::int64_t size = 0;
     if (file.IsOpen()) {
-        pipeline.evPlayRoom.Set();
+        run.SignalPlayRoom();
         struct stat info {};
         if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode)) {
             size = info.st_size;
@@ -119,25 +123,25 @@ void CFileWorker::ReadLoop() {
     }
     fileSize.store(size, std::memory_order_release);
     channel.SetTotalFrames(static_cast<int>(size / kPackedFrameBytes));
-    pipeline.ShowDuration(size);
+    run.ShowDuration(size);
 
-    const int startFrame = StartFrame(pipeline.StartPercent(), size);
+    const int startFrame = StartFrame(run.StartPercent(), size);
     framePos.store(startFrame, std::memory_order_relaxed);
     seekOffset.store(static_cast<std::int64_t>(startFrame) * kPackedFrameBytes, std::memory_order_relaxed);
     if (file.IsOpen() &&
         ::lseek(file.Get(), static_cast<off_t>(startFrame) * kPackedFrameBytes, SEEK_SET) < 0) {
         channel.SetErrorText(FileErrorText(errno, name));
-        pipeline.evWorkerStop.Set();
+        run.StopWorker();
     }
-    pipeline.SetFileWorkerRunning(true);
-    pipeline.evReaderRun.Set();
+    run.SetFileWorkerRunning(true);
+    run.OpenReaderGate();
 
-    if (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0))) {
+    if (!run.WorkerStopRequested()) {
         do {
-            pipeline.evReaderRun.Wait();
-            if (pipeline.ReaderAborted()) {
+            run.PassReaderGate();
+            if (run.ReaderAborted()) {
                 // Stop opens the gate of a held reader only to end it.
-                pipeline.evWorkerStop.Set();
+                run.StopWorker();
                 break;
             }
             const std::uint32_t requested = seekRequests.load(std::memory_order_acquire);
@@ -159,35 +163,35 @@ void CFileWorker::ReadLoop() {
                 seeksApplied = requested;
             }
             if (endOfData && !AwaitLateSeek()) {
-                pipeline.evWorkerStop.Set();
+                run.StopWorker();
             }
-        } while (!pipeline.evWorkerStop.WaitFor(std::chrono::milliseconds(0)));
+        } while (!run.WorkerStopRequested());
     }
     (void)file.Close(); // read only: nothing can be lost
     // Tell the playback side first, then whoever waits for this thread.
     channel.EndFeed();
-    pipeline.evWorkerDone.Set();
-    pipeline.SetFileWorkerRunning(false);
+    run.WorkerDone();
+    run.SetFileWorkerRunning(false);
 }
 
 bool CFileWorker::ApplySeek(CFileDescriptor& file) {
     const std::int64_t offset = seekOffset.load(std::memory_order_relaxed);
     if (::lseek(file.Get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
-        pipeline.PlaybackChannel().SetErrorText(FileErrorText(errno, pipeline.PlayFileName()));
-        pipeline.evWorkerStop.Set();
+        playback.SetErrorText(FileErrorText(errno, run.PlayFileName()));
+        run.StopWorker();
         return false;
     }
     // The position follows the file pointer, whatever this reader counted meanwhile.
     framePos.store(static_cast<std::int32_t>(offset / kPackedFrameBytes), std::memory_order_relaxed);
-    pipeline.PlaybackChannel().ResetRing();
+    playback.ResetRing();
     return true;
 }
 
 int CFileWorker::ReadChunk(CFileDescriptor& file) {
     const ssize_t got = file.ReadFully(chunk.data(), chunk.size());
     if (got < 0) {
-        pipeline.PlaybackChannel().SetErrorText(FileErrorText(errno, pipeline.PlayFileName()));
-        pipeline.evWorkerStop.Set();
+        playback.SetErrorText(FileErrorText(errno, run.PlayFileName()));
+        run.StopWorker();
         return -1;
     }
     return static_cast<int>(got);
@@ -196,15 +200,15 @@ int CFileWorker::ReadChunk(CFileDescriptor& file) {
 bool CFileWorker::HandOver(int bytesRead, int reached, bool endOfData, bool seekApplied,
                            std::uint32_t requested) {
     for (;;) {
-        pipeline.evPlayRoom.Wait();
-        if (pipeline.ReaderAborted()) {
-            pipeline.evWorkerStop.Set();
+        run.AwaitPlayRoom();
+        if (run.ReaderAborted()) {
+            run.StopWorker();
             return false;
         }
         // Blocks read while the slider is held or a seek is under way do not move the slider.
         const bool unplaced = holding.load(std::memory_order_acquire) || seekApplied ||
                               seekRequests.load(std::memory_order_acquire) != requested;
-        if (pipeline.PlaybackChannel().DecodePut(
+        if (playback.DecodePut(
                 std::span<const std::uint8_t>(chunk.data(), static_cast<std::size_t>(bytesRead)),
                 unplaced ? -1 : reached, bytesRead, endOfData)) {
             return true;
@@ -218,16 +222,16 @@ bool CFileWorker::AwaitLateSeek() {
     // aborted) or a seek arrives. The gate is closed here and opened by Seek, Hold(false) and Stop;
     // looking after closing it misses none of them.
     for (;;) {
-        pipeline.evReaderRun.Reset();
-        if (pipeline.ReaderAborted()) {
+        run.CloseReaderGate();
+        if (run.ReaderAborted()) {
             return false;
         }
         if (seekRequests.load(std::memory_order_acquire) != seeksApplied &&
             !holding.load(std::memory_order_acquire)) {
-            pipeline.evReaderRun.Set();
+            run.OpenReaderGate();
             return true;
         }
-        pipeline.evReaderRun.Wait();
+        run.PassReaderGate();
     }
 }
 
@@ -240,17 +244,17 @@ void CFileWorker::Seek(int positionPercent) {
     // Wakes a reader that has handed over the end of the file and waits for a late seek; a held
     // reader stays gated until the slider is let go.
     if (!holding.load(std::memory_order_acquire)) {
-        pipeline.evReaderRun.Set();
+        run.OpenReaderGate();
     }
 }
 
 void CFileWorker::Hold(bool hold) {
-    pipeline.PlaybackChannel().ResetRing();
+    playback.ResetRing();
     holding.store(hold, std::memory_order_release);
     if (hold) {
-        pipeline.evReaderRun.Reset();
+        run.CloseReaderGate();
     } else {
-        pipeline.evReaderRun.Set();
+        run.OpenReaderGate();
     }
 }
 

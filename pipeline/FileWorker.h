@@ -17,15 +17,18 @@
 
 namespace velmar {
 
-class CPipeline;
+class CCaptureChannel;
+class CPlaybackChannel;
+class CRunContext;
 
 // The system's text for `error` followed by the file's name, as a direction's error text.
 std::string FileErrorText(int error, std::string_view fileName);
 
 class CFileWorker {
 public:
-    // Created by the encoder or reader thread for one run of `pipeline`.
-    explicit CFileWorker(CPipeline& pipeline);
+    // Created by the encoder or reader thread for one run; it writes into `capture`'s file or feeds
+    // `playback` from its file.
+    CFileWorker(CRunContext& run, CCaptureChannel& capture, CPlaybackChannel& playback);
     virtual ~CFileWorker();
     CFileWorker(const CFileWorker&) = delete;
     CFileWorker& operator=(const CFileWorker&) = delete;
@@ -57,7 +60,9 @@ private:
     // After the end of the file: waits for a seek (true) or the end of the run (false).
     bool AwaitLateSeek();
 
-    CPipeline& pipeline;
+    CRunContext& run;
+    CCaptureChannel& capture;
+    CPlaybackChannel& playback;
     // Byte offset of the latest seek (frame x 18) and how many seeks have been asked for; the reader
     // applies the latest one at the start of its next pass. Written on the window's thread.
     std::atomic<std::int64_t> seekOffset{0};

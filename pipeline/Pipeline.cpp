@@ -11,19 +11,6 @@
 #include <system_error>
 #include <utility>
 
-// The events, all manual reset:
-//   evStopCapture   the capture must end            set by Stop, the engine on failures
-//   evCaptureDone   the capture thread has finished  set at the end of CaptureThreadProc
-//   evFileReady     the recording file exists        set by WriteLoop
-//   evStopPlayback  the playback thread must end     set by Stop, the engine on errors
-//   evPlaybackDone  the playback thread has finished set at the end of PlaybackThreadProc
-//   evStartBarrier  reader and playback thread both arrived
-//   evPlayData      the playback ring is full, or the reader has ended
-//   evReaderRun     the reader may go on (closed while the slider is held)
-//   evWorkerStop    the file thread must end
-//   evWorkerDone    the file thread has left its loop and closed the file (stays set for the run)
-//   evPlayRoom      the playback ring has a free slot
-
 namespace velmar {
 
 // Makes an engine or file worker reachable through the pipeline for as long as it lives on its
@@ -76,10 +63,14 @@ void Join(std::jthread& thread) {
 } // namespace
 
 CPipeline::CPipeline(CPipelineReports& owner, CAudioBackend& audioBackend)
-    : reports(owner)
-    , backend(audioBackend)
-    , captureChannel(*this)
-    , playbackChannel(*this) {
+    : backend(audioBackend)
+    , run(owner)
+    , captureChannel(run)
+    , playbackChannel(run) {
+}
+
+bool CPipeline::AnySignalled() const {
+    return run.AnySignalled() || evCaptureDone.IsSet() || evPlaybackDone.IsSet() || evStartBarrier.IsSet();
 }
 
 CPipeline::~CPipeline() {
@@ -125,14 +116,9 @@ bool CPipeline::StartRecording(const std::string& recordPath) {
     }
     // A run that ended by itself still has its threads finishing their last steps.
     JoinRunThreads();
-    errorFlag.store(false, std::memory_order_release);
     runPaused.store(false, std::memory_order_relaxed);
-    recordFileName = recordPath;
-    evWorkerStop.Reset();
-    evFileReady.Reset();
-    evWorkerDone.Reset();
+    run.PrepareRecording(recordPath);
     evCaptureDone.Reset();
-    evStopCapture.Reset();
     // Before any thread starts, so that no thread sees the channel half set up.
     captureChannel.Allocate(kCaptureBlockSamples);
     if (!StartThread(encoderThread, [this] { EncoderThreadProc(); })) {
@@ -140,8 +126,8 @@ bool CPipeline::StartRecording(const std::string& recordPath) {
         return false;
     }
     if (!StartThread(captureThread, [this] { CaptureThreadProc(); })) {
-        evStopCapture.Set();
-        // The encoder thread does not listen to evStopCapture: end it here.
+        run.StopCaptureEvent().Set();
+        // The encoder thread does not listen to the capture's stop: end it here.
         EndEncoder();
         Join(encoderThread);
         captureChannel.Release();
@@ -159,27 +145,19 @@ bool CPipeline::StartPlayback(const std::string& playPath, int positionPercent) 
         return false;
     }
     JoinRunThreads();
-    errorFlag.store(false, std::memory_order_release);
     runPaused.store(false, std::memory_order_relaxed);
-    abortReader.store(false, std::memory_order_release);
     startCount.store(2, std::memory_order_release);
-    playFileName = playPath;
-    startPercent = std::clamp(positionPercent, 0, 100);
-    evWorkerStop.Reset();
+    run.PreparePlayback(playPath, positionPercent);
     evStartBarrier.Reset();
-    evWorkerDone.Reset();
     evPlaybackDone.Reset();
-    evReaderRun.Reset();
-    evStopPlayback.Reset();
-    evPlayRoom.Set();
     playbackChannel.Allocate(kPlaybackBlockSamples);
     if (!StartThread(readerThread, [this] { ReaderThreadProc(); })) {
         playbackChannel.Release();
         return false;
     }
     if (!StartThread(playbackThread, [this] { PlaybackThreadProc(); })) {
-        evStopPlayback.Set();
-        // The reader does not listen to evStopPlayback: end it here.
+        run.StopPlaybackEvent().Set();
+        // The reader does not listen to the playback's stop: end it here.
         EndReader();
         Join(readerThread);
         playbackChannel.Release();
@@ -200,7 +178,7 @@ bool CPipeline::Stop() {
 
 void CPipeline::StopRecordingRun() {
     // Set here as well as by the engine: the capture thread may not have registered it yet.
-    evStopCapture.Set();
+    run.StopCaptureEvent().Set();
     {
         std::lock_guard lock(registryMutex);
         if (captureEngine != nullptr) {
@@ -212,7 +190,7 @@ void CPipeline::StopRecordingRun() {
     Join(captureThread);
     Join(encoderThread);
     captureChannel.Release();
-    ClearRecording();
+    run.ClearRecording();
 }
 
 void CPipeline::StopPlaybackRun() {
@@ -223,14 +201,14 @@ void CPipeline::StopPlaybackRun() {
         }
     }
     EndReader();
-    evStopPlayback.Set();
+    run.StopPlaybackEvent().Set();
     // A playback loop waiting for data must wake up to see the stop.
-    evPlayData.Set();
+    run.SignalPlayData();
     (void)evPlaybackDone.WaitFor(kThreadEndTimeout);
     Join(playbackThread);
     Join(readerThread);
     playbackChannel.Release();
-    ClearPlaying();
+    run.ClearPlaying();
 }
 
 bool CPipeline::TogglePause() {
@@ -258,32 +236,16 @@ bool CPipeline::TogglePause() {
 
 void CPipeline::Seek(int positionPercent) {
     std::lock_guard lock(registryMutex);
-    if (fileWorker != nullptr && IsPlaying()) {
+    if (fileWorker != nullptr && run.IsPlaying()) {
         fileWorker->Seek(std::clamp(positionPercent, 0, 100));
     }
 }
 
 void CPipeline::Hold(bool holding) {
     std::lock_guard lock(registryMutex);
-    if (fileWorker != nullptr && IsPlaying()) {
+    if (fileWorker != nullptr && run.IsPlaying()) {
         fileWorker->Hold(holding);
     }
-}
-
-void CPipeline::NotifyStopped() {
-    reports.OnPipelineStopped();
-}
-
-void CPipeline::ShowDuration(std::int64_t fileBytes) {
-    reports.ShowDuration(FileBytesToTenths(fileBytes));
-}
-
-void CPipeline::ShowElapsed(int elapsedTenths) {
-    reports.ShowElapsed(elapsedTenths);
-}
-
-void CPipeline::ShowPercent(int positionPercent) {
-    reports.SetSliderPercent(positionPercent);
 }
 
 void CPipeline::ArriveAtStartBarrier() {
@@ -297,27 +259,27 @@ void CPipeline::ArriveAtStartBarrier() {
 void CPipeline::AwaitWorkerDone() {
     // The wait is bounded first, as any wait for another thread; the channel the worker uses is
     // released after this, so on a time-out the wait goes on until the worker is really out.
-    if (!evWorkerDone.WaitFor(kThreadEndTimeout)) {
-        evWorkerDone.Wait();
+    if (!run.AwaitWorkerDone(kThreadEndTimeout)) {
+        run.AwaitWorkerDone();
     }
 }
 
 void CPipeline::EndEncoder() {
-    evWorkerStop.Set();
+    run.StopWorker();
     AwaitWorkerDone();
 }
 
 void CPipeline::EndReader() {
     // Sticky for the run, and raised before the reader is woken from any of its waits.
-    abortReader.store(true, std::memory_order_release);
-    evWorkerStop.Set();
-    evPlayRoom.Set();
-    evReaderRun.Set();
+    run.AbortReader();
+    run.StopWorker();
+    run.SignalPlayRoom();
+    run.OpenReaderGate();
     AwaitWorkerDone();
 }
 
 void CPipeline::EncoderThreadProc() {
-    CFileWorker worker(*this);
+    CFileWorker worker(run, captureChannel, playbackChannel);
     CRegistration registration(*this, fileWorker, worker);
     worker.WriteLoop();
 }
@@ -326,7 +288,7 @@ void CPipeline::CaptureThreadProc() {
     {
         CWaveInEngine engine(backend);
         CRegistration registration(*this, captureEngine, engine);
-        (void)evFileReady.WaitFor(kFileReadyTimeout);
+        (void)run.AwaitFileReady(kFileReadyTimeout);
         if (!HasError()) {
             engine.Run(captureChannel);
         }
@@ -339,7 +301,7 @@ void CPipeline::CaptureThreadProc() {
 }
 
 void CPipeline::ReaderThreadProc() {
-    CFileWorker worker(*this);
+    CFileWorker worker(run, captureChannel, playbackChannel);
     CRegistration registration(*this, fileWorker, worker);
     ArriveAtStartBarrier();
     worker.ReadLoop();
@@ -348,7 +310,7 @@ void CPipeline::ReaderThreadProc() {
 void CPipeline::PlaybackThreadProc() {
     {
         CWaveOutEngine engine(backend);
-        evPlayData.Reset();
+        run.ClearPlayData();
         CRegistration registration(*this, playbackEngine, engine);
         ArriveAtStartBarrier();
         if (!HasError()) {

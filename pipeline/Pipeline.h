@@ -11,6 +11,7 @@
 #include "audio/Event.h"
 #include "pipeline/Channels.h"
 #include "pipeline/PipelineConstants.h"
+#include "pipeline/RunContext.h"
 
 #include <atomic>
 #include <cstdint>
@@ -54,52 +55,21 @@ public:
     // The user holds (true) or releases (false) the position slider during playback.
     void Hold(bool holding);
 
-    bool IsRecording() const { return recording.load(std::memory_order_acquire); }
-    bool IsPlaying() const { return playing.load(std::memory_order_acquire); }
+    bool IsRecording() const { return run.IsRecording(); }
+    bool IsPlaying() const { return run.IsPlaying(); }
     // The error flag and texts of the last run; the texts are empty when the direction had no error.
-    bool HasError() const { return errorFlag.load(std::memory_order_acquire); }
+    bool HasError() const { return run.HasError(); }
     std::string CaptureErrorText() const;
     std::string PlaybackErrorText() const;
     // After a recording run: how much captured sound was lost because the encoder or the disk fell
     // behind (the recording has holes there), as the user is told it; empty when nothing was lost.
     std::string CaptureLossText() const;
 
-    // --- Used by the channels, engines, file workers and thread procedures of a run. ---
-
-    void RaiseError() { errorFlag.store(true, std::memory_order_release); }
-    void MarkRecording() { recording.store(true, std::memory_order_release); }
-    void MarkPlaying() { playing.store(true, std::memory_order_release); }
-    void ClearRecording() { recording.store(false, std::memory_order_release); }
-    void ClearPlaying() { playing.store(false, std::memory_order_release); }
-    void SetFileWorkerRunning(bool running) { fileWorkerRunning.store(running, std::memory_order_release); }
-    bool IsFileWorkerRunning() const { return fileWorkerRunning.load(std::memory_order_acquire); }
-    // The reader must give up: set by Stop and by the end of the playback thread, for the whole run.
-    bool ReaderAborted() const { return abortReader.load(std::memory_order_acquire); }
-
-    void NotifyStopped();
-    void ShowDuration(std::int64_t fileBytes);
-    void ShowElapsed(int elapsedTenths);
-    void ShowPercent(int positionPercent);
-
+    // The channels, for the owner's statistics and for tests.
     CCaptureChannel& CaptureChannel() { return captureChannel; }
     CPlaybackChannel& PlaybackChannel() { return playbackChannel; }
-    CAudioBackend& Backend() { return backend; }
-    const std::string& RecordFileName() const { return recordFileName; }
-    const std::string& PlayFileName() const { return playFileName; }
-    int StartPercent() const { return startPercent; }
-
-    // Manual-reset events; their roles are written at their definitions in Pipeline.cpp.
-    CEvent evStopCapture{EventReset::Manual};
-    CEvent evCaptureDone{EventReset::Manual};
-    CEvent evFileReady{EventReset::Manual};
-    CEvent evStopPlayback{EventReset::Manual};
-    CEvent evPlaybackDone{EventReset::Manual};
-    CEvent evStartBarrier{EventReset::Manual};
-    CEvent evPlayData{EventReset::Manual};
-    CEvent evReaderRun{EventReset::Manual};
-    CEvent evWorkerStop{EventReset::Manual};
-    CEvent evWorkerDone{EventReset::Manual};
-    CEvent evPlayRoom{EventReset::Manual};
+    // Nothing of a run is signalled on a pipeline that has not run yet.
+    bool AnySignalled() const;
 
 private:
     template <typename T> friend class CRegistration;
@@ -120,8 +90,9 @@ private:
     void StopPlaybackRun();
     void JoinRunThreads();
 
-    CPipelineReports& reports;
     CAudioBackend& backend;
+    // What the run's threads share; the channels and file workers see only this.
+    CRunContext run;
 
     // Set by the thread procedures while they run; see CRegistration. Read and written under
     // registryMutex only, so the window's thread never uses an engine or worker that is being deleted.
@@ -130,22 +101,17 @@ private:
     CWaveOutEngine* playbackEngine = nullptr;
     CFileWorker* fileWorker = nullptr;
 
-    // Run flags: each is written by the threads named at its setter and read anywhere.
-    std::atomic<bool> recording{false};
-    std::atomic<bool> playing{false};
-    std::atomic<bool> fileWorkerRunning{false};
-    std::atomic<bool> errorFlag{false};
-    std::atomic<bool> abortReader{false};
     // The user's pause of the current run; written on the owner's thread and read by a registering
     // engine, both under registryMutex.
     std::atomic<bool> runPaused{false};
     // Playback-side threads still to arrive at the start barrier.
     std::atomic<int> startCount{0};
 
-    // Written by the owner's thread before the run's threads start; read by them afterwards.
-    std::string recordFileName;
-    std::string playFileName;
-    int startPercent = 0;
+    // The pipeline's own events, all manual reset: the ends of the device threads, which Stop waits
+    // for, and the meeting of the two playback-side threads.
+    CEvent evCaptureDone{EventReset::Manual};
+    CEvent evPlaybackDone{EventReset::Manual};
+    CEvent evStartBarrier{EventReset::Manual};
 
     CCaptureChannel captureChannel;
     CPlaybackChannel playbackChannel;

@@ -8,6 +8,7 @@
 #include "audio/VirtualAudioDevice.h"
 #include "pipeline/BlockRing.h"
 #include "pipeline/Pipeline.h"
+#include "pipeline/RunContext.h"
 #include "support/TestData.h"
 
 #include <gtest/gtest.h>
@@ -51,28 +52,22 @@ protected:
     }
 
     CReportLog reports;
-    CVirtualAudioBackend backend;
-    CPipeline pipeline{reports, backend};
-    CCaptureChannel& capture = pipeline.CaptureChannel();
-    CPlaybackChannel& playback = pipeline.PlaybackChannel();
+    CRunContext run{reports};
+    CCaptureChannel capture{run};
+    CPlaybackChannel playback{run};
     std::array<std::int16_t, kPlaybackBlockSamples> destination{};
     std::array<std::uint8_t, kEncodedBlockBytes> frames{};
 };
 
 TEST_F(ChannelTest, AFreshPipelineHasNothingAllocatedAndNothingSignalled) {
+    CVirtualAudioBackend backend;
     CPipeline fresh(reports, backend);
     EXPECT_FALSE(fresh.CaptureChannel().HasBuffers());
     EXPECT_FALSE(fresh.CaptureChannel().HasCodec());
     EXPECT_FALSE(fresh.PlaybackChannel().HasBuffers());
     EXPECT_FALSE(fresh.PlaybackChannel().HasCodec());
-    EXPECT_FALSE(fresh.IsRecording() || fresh.IsPlaying() || fresh.HasError() || fresh.IsFileWorkerRunning());
-    EXPECT_EQ(fresh.StartPercent(), 0);
-    for (const CEvent* event :
-         {&fresh.evStopCapture, &fresh.evCaptureDone, &fresh.evFileReady, &fresh.evStopPlayback,
-          &fresh.evPlaybackDone, &fresh.evStartBarrier, &fresh.evPlayData, &fresh.evReaderRun,
-          &fresh.evWorkerStop, &fresh.evWorkerDone, &fresh.evPlayRoom}) {
-        EXPECT_FALSE(event->IsSet());
-    }
+    EXPECT_FALSE(fresh.IsRecording() || fresh.IsPlaying() || fresh.HasError());
+    EXPECT_FALSE(fresh.AnySignalled());
 }
 
 TEST_F(ChannelTest, CapturedBlocksAreEncodedInOrderAndAFullRingDropsTheRest) {
@@ -81,7 +76,7 @@ TEST_F(ChannelTest, CapturedBlocksAreEncodedInOrderAndAFullRingDropsTheRest) {
         capture.PutCaptured(Block(signal, i));
     }
     EXPECT_EQ(capture.DroppedBlocks(), 2);
-    EXPECT_FALSE(pipeline.HasError()) << "a dropped block is no error";
+    EXPECT_FALSE(run.HasError()) << "a dropped block is no error";
     std::vector<std::uint8_t> encoded;
     while (capture.TakeEncoded(frames)) {
         encoded.insert(encoded.end(), frames.begin(), frames.end());
@@ -128,7 +123,7 @@ TEST_F(ChannelTest, AChunkDecodesIntoOneBlockOfItsWholeFrames) {
 TEST_F(ChannelTest, AnEmptyEndChunkIsTakenWithItsEndMark) {
     ASSERT_TRUE(playback.DecodePut({}, 0, 0, true));
     // The reader stays for late seeks after the end, so the end block itself must wake the player.
-    EXPECT_TRUE(pipeline.evPlayData.IsSet());
+    EXPECT_TRUE(run.PlayDataSignalled());
     int count = -1;
     bool endMark = false;
     EXPECT_FALSE(Take(count, endMark)) << "the block was taken";
@@ -145,22 +140,22 @@ TEST_F(ChannelTest, TakingFromAnEmptyRingLeavesTheEndMarkAlone) {
     endMark = false;
     EXPECT_TRUE(Take(count, endMark));
     EXPECT_FALSE(endMark);
-    EXPECT_FALSE(pipeline.evPlayData.IsSet());
+    EXPECT_FALSE(run.PlayDataSignalled());
 }
 
 TEST_F(ChannelTest, AFullPlaybackRingAsksTheReaderToWaitAndWakesThePlayer) {
     const std::vector<std::uint8_t> chunk = test::RandomFrameBytes(kReadChunkBytes, 33);
-    pipeline.evPlayRoom.Set();
+    run.SignalPlayRoom();
     EXPECT_TRUE(Put(chunk, 10));
     EXPECT_TRUE(Put(chunk, 20));
-    EXPECT_FALSE(pipeline.evPlayData.IsSet()) << "the player is woken only by a full ring";
+    EXPECT_FALSE(run.PlayDataSignalled()) << "the player is woken only by a full ring";
     EXPECT_FALSE(Put(chunk, 30));
-    EXPECT_FALSE(pipeline.evPlayRoom.IsSet());
-    EXPECT_TRUE(pipeline.evPlayData.IsSet());
+    EXPECT_FALSE(run.PlayRoomSignalled());
+    EXPECT_TRUE(run.PlayDataSignalled());
     int count = 0;
     bool endMark = false;
     EXPECT_FALSE(Take(count, endMark));
-    EXPECT_TRUE(pipeline.evPlayRoom.IsSet());
+    EXPECT_TRUE(run.PlayRoomSignalled());
     EXPECT_TRUE(Put(chunk, 30));
 }
 
@@ -181,9 +176,9 @@ TEST_F(ChannelTest, ResetRingDiscardsDecodedBlocksNotYetPlayed) {
     const std::vector<std::uint8_t> chunk = test::RandomFrameBytes(kReadChunkBytes, 35);
     ASSERT_TRUE(Put(chunk, 10));
     ASSERT_TRUE(Put(chunk, 20));
-    pipeline.evPlayRoom.Reset();
+    run.ClearPlayRoom();
     playback.ResetRing();
-    EXPECT_TRUE(pipeline.evPlayRoom.IsSet());
+    EXPECT_TRUE(run.PlayRoomSignalled());
     int count = 0;
     bool endMark = false;
     EXPECT_TRUE(Take(count, endMark)) << "nothing left to take";
@@ -224,13 +219,13 @@ TEST_F(ChannelTest, EveryAllocateAfterReleaseStartsAFreshCodecState) {
 
 TEST_F(ChannelTest, ErrorTextsRaiseTheFlagsAndAreCutToTheirBuffer) {
     capture.SetErrorText("Input/output error: " + std::string(500, 'p'));
-    EXPECT_TRUE(pipeline.HasError());
+    EXPECT_TRUE(run.HasError());
     EXPECT_TRUE(capture.ErrorFlag());
     EXPECT_FALSE(playback.ErrorFlag());
-    EXPECT_EQ(pipeline.CaptureErrorText().size(), static_cast<std::size_t>(kErrorTextSize - 1));
+    EXPECT_EQ(capture.ErrorText().size(), static_cast<std::size_t>(kErrorTextSize - 1));
     capture.Allocate(kCaptureBlockSamples);
     EXPECT_FALSE(capture.ErrorFlag());
-    EXPECT_EQ(pipeline.CaptureErrorText(), "");
+    EXPECT_EQ(capture.ErrorText(), "");
 }
 
 // A producer and a consumer flat out on one ring: every item arrives, once, in order.
@@ -277,7 +272,7 @@ TEST_F(ChannelTest, ResetsFromAnotherThreadNeverReorderOrRepeatBlocks) {
         for (int round = 0; round < kRounds; ++round) {
             for (int position = 0; position < kPositions; ++position) {
                 while (!Put(frame, position)) {
-                    pipeline.evPlayRoom.Wait();
+                    run.AwaitPlayRoom();
                 }
             }
         }

@@ -109,14 +109,14 @@ int RecordCycles(int cycles, std::uint32_t seed, const std::string& folder, Prog
     for (int cycle = 0; cycle < cycles; ++cycle) {
         progress.At("StartRecording", cycle);
         const int stoppedBefore = reports.stopped.load();
+        const int opensBefore = backend.CallCount(AudioDirection::Input, DeviceOperation::Open);
         if (!Check(pipeline.StartRecording(path), "StartRecording refused", cycle)) {
             ++failures;
             continue;
         }
         // Half the cycles wait for the input device to open first, the rest stop at once.
         if (rng() % 2 == 0) {
-            (void)backend.WaitForCalls(AudioDirection::Input, DeviceOperation::Open,
-                                       backend.CallCount(AudioDirection::Input, DeviceOperation::Open) + 1, 1s);
+            (void)backend.WaitForCalls(AudioDirection::Input, DeviceOperation::Open, opensBefore + 1, 5s);
         }
         Spin(rng, 20000);
         if (rng() % 4 == 0) {
