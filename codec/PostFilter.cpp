@@ -22,6 +22,59 @@ constexpr double kGainSmoothing = 0.9;
 constexpr int kImpulseLength = 20;
 
 using PostBuffer = std::array<double, kPostFilterHistory + kFrameSamples>;
+using FilterBuffer = std::array<double, kLpcOrder + kFrameSamples>;
+
+inline DoublePair Splat(double v) noexcept {
+    return DoublePair{v, v};
+}
+
+// Gain that brings the formant stage A(z/0.7) / A(z/0.9) of each subframe to the level of a flat
+// envelope, measured on the first samples of its impulse response. The four responses are
+// independent, so they run side by side in two lane pairs; each lane sums in index order.
+std::array<double, kSubframes> FormantGainTargets(const SubframeLpcSets& num, const SubframeLpcSets& den,
+                                                  double flatGain) noexcept {
+    constexpr int kPairs = kSubframes / 2;
+    std::array<std::array<DoublePair, kImpulseLength>, kPairs> h{};
+    for (int n = 0; n < kImpulseLength; ++n) {
+        for (int p = 0; p < kPairs; ++p) {
+            const LpcSet& numA = num[2 * p];
+            const LpcSet& numB = num[2 * p + 1];
+            DoublePair value = n == 0           ? Splat(1.0)
+                               : n <= kLpcOrder ? DoublePair{-numA[n - 1], -numB[n - 1]}
+                                                : Splat(0.0);
+            for (int k = 1; k <= std::min(n, kLpcOrder); ++k) {
+                value += DoublePair{den[2 * p][k - 1], den[2 * p + 1][k - 1]} * h[p][n - k];
+            }
+            h[p][n] = value;
+        }
+    }
+    std::array<double, kSubframes> targets{};
+    for (int p = 0; p < kPairs; ++p) {
+        DoublePair energy = Splat(0.0);
+        for (int n = 0; n < kImpulseLength; ++n) {
+            energy += h[p][n] * h[p][n];
+        }
+        targets[2 * p] = flatGain / std::sqrt(energy[0]);
+        targets[2 * p + 1] = flatGain / std::sqrt(energy[1]);
+    }
+    return targets;
+}
+
+// Residual of the frame through A(z/0.7): `input` holds the last kLpcOrder samples of the previous
+// frame, then this frame's. Neighbouring samples are independent sums, so they go in lane pairs.
+void InverseFilter(const FilterBuffer& input, const SubframeLpcSets& num, double* residual) noexcept {
+    static_assert(kSubframeSamples % 2 == 0, "a lane pair never straddles two subframes");
+    for (int n = 0; n < kFrameSamples; n += 2) {
+        const LpcSet& a = num[n / kSubframeSamples];
+        const double* now = input.data() + kLpcOrder + n;
+        DoublePair sum = Splat(0.0);
+        for (int k = 1; k <= kLpcOrder; ++k) {
+            sum += Splat(a[k - 1]) * LoadPair(now - k);
+        }
+        residual[n] = now[0] - sum[0];
+        residual[n + 1] = now[1] - sum[1];
+    }
+}
 
 // Averages one subframe of the residual with the residual one pitch period back and, where it is
 // still inside the frame, one period ahead. `residual` points at the frame's first sample and
@@ -30,24 +83,35 @@ using PostBuffer = std::array<double, kPostFilterHistory + kFrameSamples>;
 void LongTermSubframe(const double* residual, int subframe, int lag, double* shaped) noexcept {
     const int start = kSubframeSamples * subframe;
     const double* x = residual + start;
-    const double e0 = DotProduct(x, x, kSubframeSamples);
+
+    // Correlation and energy of each candidate period in one lane pair, all three in one pass.
+    constexpr int kCandidates = 3;
+    const int firstCandidate = lag - 1;
+    double e0 = 0.0;
+    std::array<DoublePair, kCandidates> sums{};
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        e0 += x[n] * x[n];
+        for (int j = 0; j < kCandidates; ++j) {
+            const double past = x[n - firstCandidate - j];
+            sums[j] += DoublePair{x[n], past} * Splat(past);
+        }
+    }
     if (!(e0 > 0.0)) {
         return;
     }
 
-    // The period around the transmitted lag that matches best; the first wins a tie.
+    // The period that matches best; the first wins a tie.
     int period = 0;
     double bestScore = 0.0;
     double bestCorrelation = 0.0;
     double bestEnergy = 0.0;
-    for (int candidate = lag - 1; candidate <= lag + 1; ++candidate) {
-        const double* past = x - candidate;
-        const double c = DotProduct(x, past, kSubframeSamples);
-        const double e = DotProduct(past, past, kSubframeSamples);
+    for (int j = 0; j < kCandidates; ++j) {
+        const double c = sums[j][0];
+        const double e = sums[j][1];
         if (c > 0.0 && e > 0.0) {
             const double score = c * c / e;
             if (period == 0 || score > bestScore) {
-                period = candidate;
+                period = firstCandidate + j;
                 bestScore = score;
                 bestCorrelation = c;
                 bestEnergy = e;
@@ -65,8 +129,12 @@ void LongTermSubframe(const double* residual, int subframe, int lag, double* sha
     double aheadGain = 0.0;
     const double* ahead = x + period;
     if (start + kSubframeSamples - 1 + period < kFrameSamples) {
-        const double cf = DotProduct(x, ahead, kSubframeSamples);
-        const double ef = DotProduct(ahead, ahead, kSubframeSamples);
+        DoublePair forward = Splat(0.0);
+        for (int n = 0; n < kSubframeSamples; ++n) {
+            forward += DoublePair{x[n], ahead[n]} * Splat(ahead[n]);
+        }
+        const double cf = forward[0];
+        const double ef = forward[1];
         if (cf > 0.0 && ef > 0.0 && cf / std::sqrt(ef * e0) >= kVoicingThreshold) {
             aheadGain = std::min(cf / ef, 1.0);
         }
@@ -89,25 +157,6 @@ void LongTermSubframe(const double* residual, int subframe, int lag, double* sha
     }
 }
 
-// Gain that brings the formant stage A(z/0.7) / A(z/0.9) of one subframe to the level of a flat
-// envelope, measured on the first samples of its impulse response.
-double FormantGainTarget(const LpcSet& num, const LpcSet& den, double flatGain) noexcept {
-    std::array<double, kImpulseLength> h{};
-    for (int n = 0; n < kImpulseLength; ++n) {
-        double value = n == 0 ? 1.0 : n <= kLpcOrder ? -num[n - 1] : 0.0;
-        for (int k = 1; k <= std::min(n, kLpcOrder); ++k) {
-            value += den[k - 1] * h[n - k];
-        }
-        h[n] = value;
-    }
-    return flatGain / std::sqrt(DotProduct(h.data(), h.data(), kImpulseLength));
-}
-
-void Shift(FilterMemory& memory, double newest) noexcept {
-    std::copy_backward(memory.begin(), memory.end() - 1, memory.end());
-    memory[0] = newest;
-}
-
 } // namespace
 
 void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSamples> out) noexcept {
@@ -119,16 +168,18 @@ void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSam
             den[i][k] = frame.lpc[i][k] * PostFilterDenFactors[k];
         }
     }
+    const std::array<double, kSubframes> targets = FormantGainTargets(num, den, kFlatEnvelopeGain);
 
     // Residual of the whole frame first: the long-term stage looks ahead into later subframes.
+    FilterBuffer input{};
+    std::copy(inputHistory.begin(), inputHistory.end(), input.begin());
+    std::copy(frame.synthesis.begin(), frame.synthesis.end(), input.begin() + kLpcOrder);
+    std::copy(input.end() - kLpcOrder, input.end(), inputHistory.begin());
     PostBuffer residual{};
     std::copy(residualHistory.begin(), residualHistory.end(), residual.begin());
     double* const current = residual.data() + kPostFilterHistory;
-    for (int n = 0; n < kFrameSamples; ++n) {
-        const double y = frame.synthesis[n];
-        current[n] = y - DotProduct(num[n / kSubframeSamples].data(), inputMemory.data(), kLpcOrder);
-        Shift(inputMemory, y);
-    }
+    InverseFilter(input, num, current);
+    std::copy(residual.end() - kPostFilterHistory, residual.end(), residualHistory.begin());
 
     // Each subframe is averaged with the residual as decoded, never with an averaged one.
     std::array<double, kFrameSamples> shaped{};
@@ -139,28 +190,37 @@ void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSam
             LongTermSubframe(current, i, lag, shaped.data());
         }
     }
-    std::copy(residual.end() - kPostFilterHistory, residual.end(), residualHistory.begin());
 
+    // 1 / A(z/0.9), tilt and gain. The recursion is the frame's critical path: its sum starts from
+    // the newest product rather than from 0.0, which can change only the sign of a zero sum, and a
+    // zero of either sign stays zero through every later stage and the rounding.
+    FilterBuffer u{};
+    std::copy(outputHistory.begin(), outputHistory.end(), u.begin());
     for (int i = 0; i < kSubframes; ++i) {
-        const double target = FormantGainTarget(num[i], den[i], kFlatEnvelopeGain);
-        const int start = kSubframeSamples * i;
+        const LpcSet& d = den[i];
+        const int first = kSubframeSamples * i;
         double peak = 0.0;
-        for (int n = start; n < start + kSubframeSamples; ++n) {
-            const double u = shaped[n] + DotProduct(den[i].data(), outputMemory.data(), kLpcOrder);
-            const double tilted = u - kTiltFactor * outputMemory[0];
-            Shift(outputMemory, u);
-            gain = kGainSmoothing * gain + (1.0 - kGainSmoothing) * target;
+        for (int n = first; n < first + kSubframeSamples; ++n) {
+            double* const now = u.data() + kLpcOrder + n;
+            double sum = d[0] * now[-1];
+            for (int k = 2; k <= kLpcOrder; ++k) {
+                sum += d[k - 1] * now[-k];
+            }
+            now[0] = shaped[n] + sum;
+            const double tilted = now[0] - kTiltFactor * now[-1];
+            gain = kGainSmoothing * gain + (1.0 - kGainSmoothing) * targets[i];
             out[n] = gain * tilted;
             peak = std::max(peak, std::abs(out[n]));
         }
         // Sharper formants can push a loud subframe past full scale: scale it back rather than clip.
         if (peak > kSampleMax) {
             const double scale = kSampleMax / peak;
-            for (int n = start; n < start + kSubframeSamples; ++n) {
+            for (int n = first; n < first + kSubframeSamples; ++n) {
                 out[n] *= scale;
             }
         }
     }
+    std::copy(u.end() - kLpcOrder, u.end(), outputHistory.begin());
 }
 
 void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPackedFrameView frame,

@@ -34,10 +34,12 @@ public:
     void Enhance(const DecodedFrame& frame, std::span<double, kFrameSamples> out) noexcept;
 
 private:
-    FilterMemory inputMemory{};                               // decoded samples, newest first
-    std::array<double, kPostFilterHistory> residualHistory{}; // residual, oldest first
-    FilterMemory outputMemory{};                              // formant stage output, newest first
-    double gain = kFlatEnvelopeGain;                          // smoothed gain, carried across frames
+    // Memories, oldest first: the last decoded samples, residual samples and formant-stage outputs
+    // of the frames before.
+    FilterMemory inputHistory{};
+    std::array<double, kPostFilterHistory> residualHistory{};
+    FilterMemory outputHistory{};
+    double gain = kFlatEnvelopeGain; // smoothed, carried across frames
 
     // The gain for a flat envelope; the level of the others is set relative to it.
     static constexpr double kFlatEnvelopeGain = 0.73;

@@ -2,6 +2,7 @@
 // the decoder's record of what it filters, and the level a listener hears.
 #include "codec/PostFilter.h"
 
+#include "PostFilterReference.h"
 #include "codec/tables/PostFilterTables.h"
 #include "support/TestData.h"
 
@@ -90,6 +91,31 @@ TEST(PostFilter, EnhancedSpeechKeepsThePlainDecodersLevel) {
         pooledEnhanced += enhancedEnergy;
     }
     EXPECT_LE(std::abs(10.0 * std::log10(pooledEnhanced / pooledPlain)), kPooledToleranceDb);
+}
+
+// The lane-parallel filter against its plain twin, double for double, on every frame of every
+// vector: speech, tones, overload and random frames reach every branch of the long-term stage.
+TEST(PostFilter, MatchesItsPlainTwinOnEveryDouble) {
+    for (const char* name : {"chirp", "crafted", "random_bytes", "s08_en_m_espeak_enus", "s09_en_f_flite_slt",
+                             "square_fullscale"}) {
+        SCOPED_TRACE(name);
+        const std::vector<std::uint8_t> frames = test::ReadBytes(FramesOf(name));
+        ASSERT_GT(frames.size(), 0u);
+        CSpeechCodec codec;
+        CPostFilter fast;
+        test::CPostFilterReference plain;
+        DecodedFrame decoded;
+        std::array<double, kFrameSamples> fastOut{};
+        std::array<double, kFrameSamples> plainOut{};
+        for (std::size_t f = 0; f < frames.size() / kPackedFrameBytes; ++f) {
+            codec.DecodeSynthesis(FrameAt(frames, f), decoded);
+            fast.Enhance(decoded, fastOut);
+            plain.Enhance(decoded, plainOut);
+            for (int n = 0; n < kFrameSamples; ++n) {
+                ASSERT_EQ(fastOut[n], plainOut[n]) << "frame " << f << " sample " << n;
+            }
+        }
+    }
 }
 
 TEST(PostFilter, EnvelopeFactorsAreTheLibraryPowers) {
