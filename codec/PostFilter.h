@@ -12,6 +12,9 @@
 
 namespace velmar {
 
+// What a listener hears of a decoded file: the decoder's samples as they are, or through the post-filter.
+enum class DecodeMode { Plain, Enhanced };
+
 // Residual samples of earlier frames the long-term stage can look back on: one more than the
 // longest lag it works at, rounded up to a cache-friendly size.
 inline constexpr int kPostFilterMaxLag = kSubframeSamples;
