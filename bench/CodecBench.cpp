@@ -1,5 +1,6 @@
 // Codec speed against real time. "x_realtime" is seconds of speech processed per second of CPU on
 // one core: the number of channels one core could keep up with.
+#include "codec/PostFilter.h"
 #include "codec/SpeechCodec.h"
 
 #include <benchmark/benchmark.h>
@@ -47,6 +48,31 @@ void BM_DecodeFrame(benchmark::State& state) {
     SetRealTimeCounter(state, frames);
 }
 BENCHMARK(BM_DecodeFrame);
+
+// Enhanced playback: the decoder followed by the post-filter, as the playback side runs them.
+void BM_DecodeEnhancedFrame(benchmark::State& state) {
+    const std::vector<std::uint8_t> bytes = ReadFile("vectors/encoder/s09_en_f_flite_slt.prm");
+    const std::size_t frameCount = bytes.size() / kPackedFrameBytes;
+    if (frameCount == 0) {
+        state.SkipWithError("speech frames not found");
+        return;
+    }
+    CSpeechCodec codec;
+    CPostFilter postFilter;
+    std::array<std::int16_t, kFrameSamples> out{};
+    std::size_t next = 0;
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        DecodeEnhancedFrame(codec, postFilter,
+                            ConstPackedFrameView(bytes.data() + next * kPackedFrameBytes, kPackedFrameBytes),
+                            out);
+        benchmark::DoNotOptimize(out.data());
+        next = next + 1 == frameCount ? 0 : next + 1;
+        ++frames;
+    }
+    SetRealTimeCounter(state, frames);
+}
+BENCHMARK(BM_DecodeEnhancedFrame);
 
 std::vector<std::int16_t> ReadPcm(const std::string& name) {
     const std::vector<std::uint8_t> bytes = ReadFile(name);

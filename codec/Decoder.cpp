@@ -16,9 +16,18 @@ void SynthesisFilter(std::span<double, kSubframeSamples> subframe, const LpcSet&
 }
 
 void CSpeechCodec::DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std::int16_t erased) noexcept {
+    DecodedFrame decoded;
+    DecodeSynthesis(frame, decoded, erased);
+    for (int n = 0; n < kFrameSamples; ++n) {
+        out[n] = RoundToSample(decoded.synthesis[n]);
+    }
+}
+
+void CSpeechCodec::DecodeSynthesis(ConstPackedFrameView frame, DecodedFrame& decoded,
+                                   std::int16_t erased) noexcept {
     const FrameParams params = UnpackFrame(frame, erased);
     const LspVector lsp = DecodeLsp(params.lspIndex, params.erased, decPrevLsp);
-    const SubframeLpcSets lpc = InterpolateLsp(lsp, decPrevLsp);
+    decoded.lpc = InterpolateLsp(lsp, decPrevLsp);
     decPrevLsp = lsp;
 
     // The past excitation followed by this frame's, so that each subframe's pitch prediction
@@ -28,6 +37,7 @@ void CSpeechCodec::DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std:
     for (int i = 0; i < kSubframes; ++i) {
         const SubframeParams& sub = params.sub[i];
         const int lag = params.pitchLag[i / 2];
+        decoded.lags[i] = lag + sub.lagDelta - 1;
         double* current = x.data() + kExcitationHistory + kSubframeSamples * i;
         const SubframeVector pulses = BuildPulseVector(sub, lag);
         std::copy(pulses.begin(), pulses.end(), current);
@@ -39,7 +49,7 @@ void CSpeechCodec::DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std:
         }
     }
 
-    std::array<double, kFrameSamples> y{};
+    std::array<double, kFrameSamples>& y = decoded.synthesis;
     std::copy(x.begin() + kExcitationHistory, x.end(), y.begin());
 
     // Only the stored history is clamped; the synthesis filter sees the excitation as built.
@@ -50,11 +60,8 @@ void CSpeechCodec::DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std:
 
     for (int i = 0; i < kSubframes; ++i) {
         SynthesisFilter(
-            std::span<double, kSubframeSamples>(y.data() + kSubframeSamples * i, kSubframeSamples), lpc[i],
-            decSynthMem);
-    }
-    for (int n = 0; n < kFrameSamples; ++n) {
-        out[n] = RoundToSample(y[n]);
+            std::span<double, kSubframeSamples>(y.data() + kSubframeSamples * i, kSubframeSamples),
+            decoded.lpc[i], decSynthMem);
     }
 }
 

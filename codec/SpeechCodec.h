@@ -21,6 +21,14 @@ using ConstPackedFrameView = std::span<const std::uint8_t, kPackedFrameBytes>;
 using PackedFrameView = std::span<std::uint8_t, kPackedFrameBytes>;
 using FilterMemory = std::array<double, kLpcOrder>;
 
+// One frame as the synthesis filter leaves it, before rounding, with the spectral envelope and the
+// pitch lags it was built from: what the playback post-filter needs to shape it.
+struct DecodedFrame {
+    std::array<double, kFrameSamples> synthesis{}; // unrounded and unclipped, on the sample scale
+    SubframeLpcSets lpc{};                         // predictor-form LPC set of each subframe
+    std::array<int, kSubframes> lags{};            // pitch lag of each subframe, 17 .. 143
+};
+
 // One object serves one direction: decoding touches only the dec* fields, encoding only the rest.
 // The object holds everything that carries over between frames and allocates nothing; it may be
 // copied freely. Used by one thread at a time.
@@ -72,6 +80,10 @@ public:
     // Turns one coded frame into 240 samples. Any 18 bytes decode: an invalid frame is decoded in
     // the erased mode. `erased` non-zero marks the frame lost without reading it.
     void DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std::int16_t erased = 0) noexcept;
+
+    // Decodes exactly as DecodeFrame does (the same state advances the same way) but stops before
+    // the rounding: DecodeFrame's samples are RoundToSample of `decoded.synthesis`.
+    void DecodeSynthesis(ConstPackedFrameView frame, DecodedFrame& decoded, std::int16_t erased = 0) noexcept;
 };
 
 // All-pole synthesis 1 / A(z) of one subframe in place; `memory` holds the last outputs, newest

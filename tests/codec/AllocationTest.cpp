@@ -1,4 +1,5 @@
 // The codec must not touch the heap per frame: this binary counts every global allocation.
+#include "codec/PostFilter.h"
 #include "codec/SpeechCodec.h"
 #include "support/TestData.h"
 
@@ -29,7 +30,8 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace velmar {
 namespace {
 
-TEST(CodecAllocation, DecodingAllocatesNothing) {
+// Any bytes must decode, invalid frames included, so random ones reach every decoding path.
+std::vector<PackedFrame> RandomFrames() {
     test::Rng rng(test::kDefaultSeed);
     std::vector<PackedFrame> frames(500);
     for (auto& frame : frames) {
@@ -37,11 +39,28 @@ TEST(CodecAllocation, DecodingAllocatesNothing) {
             byte = static_cast<std::uint8_t>(rng());
         }
     }
+    return frames;
+}
+
+TEST(CodecAllocation, DecodingAllocatesNothing) {
+    const std::vector<PackedFrame> frames = RandomFrames();
     CSpeechCodec codec;
     std::array<std::int16_t, kFrameSamples> out{};
     const long before = allocations.load(std::memory_order_relaxed);
     for (const PackedFrame& frame : frames) {
         codec.DecodeFrame(frame, out);
+    }
+    EXPECT_EQ(allocations.load(std::memory_order_relaxed) - before, 0);
+}
+
+TEST(CodecAllocation, EnhancedDecodingAllocatesNothing) {
+    const std::vector<PackedFrame> frames = RandomFrames();
+    CSpeechCodec codec;
+    CPostFilter postFilter;
+    std::array<std::int16_t, kFrameSamples> out{};
+    const long before = allocations.load(std::memory_order_relaxed);
+    for (const PackedFrame& frame : frames) {
+        DecodeEnhancedFrame(codec, postFilter, frame, out);
     }
     EXPECT_EQ(allocations.load(std::memory_order_relaxed) - before, 0);
 }

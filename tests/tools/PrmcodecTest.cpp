@@ -61,6 +61,17 @@ TEST(Prmcodec, DecodeWritesTheDecodedSpeechAsAnEightKilohertzWav) {
     EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"speech.wav"});
 }
 
+TEST(Prmcodec, DecodeWithEnhanceWritesThePostFilteredSpeech) {
+    test::CTempDir dir;
+    const fs::path wav = dir.Path() / "enhanced.wav";
+    const test::ProcessResult result =
+        Prmcodec({"decode", "--enhance", SpeechVector().string(), wav.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    SF_INFO info{};
+    EXPECT_EQ(ReadWav(wav, info), test::ReadPcm16(test::DataDir() / "vectors" / "postfilter" /
+                                                  "s09_en_f_flite_slt.enhanced.pcm"));
+}
+
 TEST(Prmcodec, DecodeIgnoresAnIncompleteLastFrameAndSaysSo) {
     test::CTempDir dir;
     std::vector<std::uint8_t> bytes = test::ReadBytes(SpeechVector());
@@ -216,13 +227,15 @@ TEST(Prmcodec, EncodeMixesAndResamplesOtherFormats) {
     constexpr int kRate = 44100;
     std::vector<std::int16_t> stereo;
     for (int n = 0; n < 2 * kRate; ++n) {
-        stereo.push_back(static_cast<std::int16_t>(std::lround(16000.0 * std::sin(2 * M_PI * 440.0 * n / kRate))));
+        stereo.push_back(
+            static_cast<std::int16_t>(std::lround(16000.0 * std::sin(2 * M_PI * 440.0 * n / kRate))));
         stereo.push_back(0);
     }
     const fs::path wav = dir.Path() / "tone.wav";
     WriteWav(wav, kRate, 2, stereo);
     const fs::path out = dir.Path() / "tone-heard.wav";
-    const test::ProcessResult result = Prmcodec({"transcode", wav.string(), out.string()});
+    // Plain decoding: the level is the input path's, not the post-filter's, which favours a pure tone.
+    const test::ProcessResult result = Prmcodec({"transcode", "--plain", wav.string(), out.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     SF_INFO info{};
     const std::vector<std::int16_t> heard = ReadWav(out, info);
@@ -238,16 +251,35 @@ TEST(Prmcodec, EncodeMixesAndResamplesOtherFormats) {
     EXPECT_LT(rms, 8000.0 / std::sqrt(2.0) * 1.5);
 }
 
-TEST(Prmcodec, TranscodeIsEncodeThenDecode) {
+// Transcoding is what a listener hears of the recording: enhanced unless asked for the plain decoder.
+TEST(Prmcodec, TranscodeIsEncodeThenDecodeEnhancedByDefault) {
     test::CTempDir dir;
     const fs::path prm = dir.Path() / "speech.prm";
-    const fs::path decoded = dir.Path() / "decoded.wav";
-    const fs::path transcoded = dir.Path() / "transcoded.wav";
     ASSERT_EQ(Prmcodec({"encode", "--raw", SpeechInputPcm().string(), prm.string()}).exitCode, 0);
-    ASSERT_EQ(Prmcodec({"decode", prm.string(), decoded.string()}).exitCode, 0);
-    ASSERT_EQ(Prmcodec({"transcode", "--raw", SpeechInputPcm().string(), transcoded.string()}).exitCode, 0);
-    SF_INFO a{}, b{};
-    EXPECT_EQ(ReadWav(decoded, a), ReadWav(transcoded, b));
+    const struct {
+        std::vector<std::string> transcodeOptions;
+        std::vector<std::string> decodeOptions;
+    } cases[] = {
+        {{}, {"--enhance"}},
+        {{"--plain"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.transcodeOptions.empty() ? "default" : c.transcodeOptions[0]);
+        const fs::path decoded = dir.Path() / "decoded.wav";
+        const fs::path transcoded = dir.Path() / "transcoded.wav";
+        std::vector<std::string> decode = {"decode"};
+        decode.insert(decode.end(), c.decodeOptions.begin(), c.decodeOptions.end());
+        decode.insert(decode.end(), {prm.string(), decoded.string()});
+        std::vector<std::string> transcode = {"transcode", "--raw"};
+        transcode.insert(transcode.end(), c.transcodeOptions.begin(), c.transcodeOptions.end());
+        transcode.insert(transcode.end(), {SpeechInputPcm().string(), transcoded.string()});
+        ASSERT_EQ(Prmcodec(decode).exitCode, 0);
+        ASSERT_EQ(Prmcodec(transcode).exitCode, 0);
+        SF_INFO a{}, b{};
+        const std::vector<std::int16_t> expected = ReadWav(decoded, a);
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(ReadWav(transcoded, b), expected);
+    }
 }
 
 TEST(Prmcodec, EncodeRejectsInputsWithoutAudio) {
@@ -285,10 +317,19 @@ TEST(Prmcodec, HelpAndUsageErrors) {
 
     EXPECT_NE(help.out.find("encode IN OUT.prm"), std::string::npos);
     EXPECT_NE(help.out.find("transcode IN OUT.wav"), std::string::npos);
+    EXPECT_NE(help.out.find("--plain"), std::string::npos);
+    EXPECT_NE(help.out.find("--enhance"), std::string::npos);
 
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"frobnicate"}, {"decode", "only-one.prm"}, {"info"}, {"--bogus", "info", "x"},
-          {"decode", "--raw", "a.prm", "b.wav"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"frobnicate"},
+                                                 {"decode", "only-one.prm"},
+                                                 {"info"},
+                                                 {"--bogus", "info", "x"},
+                                                 {"decode", "--raw", "a.prm", "b.wav"},
+                                                 {"decode", "--plain", "a.prm", "b.wav"},
+                                                 {"transcode", "--enhance", "a.wav", "b.wav"},
+                                                 {"play", "--enhance", "a.prm"},
+                                                 {"info", "--plain", "a.prm"}}) {
         const test::ProcessResult result = Prmcodec(args);
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;

@@ -208,7 +208,10 @@ int RecordCommand(const std::string& outPath, int seconds) {
     return 0;
 }
 
-int PlayCommand(const std::string& inPath, int fromPercent) {
+int PlayCommand(const std::string& inPath, int fromPercent, DecodeMode mode) {
+    // FIXME: the pipeline's playback channel decodes plain until it can be asked for the
+    // post-filter; hand `mode` to StartPlayback then.
+    static_cast<void>(mode);
     const std::int64_t bytes = FileSize(inPath);
     if (bytes >= 0 && bytes < kPackedFrameBytes) {
         return Fail("'" + inPath + "' holds no whole frame: nothing to play");

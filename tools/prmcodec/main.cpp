@@ -5,6 +5,7 @@
 #include "RunCommands.h"
 #include "SpeechInput.h"
 #include "WavWriter.h"
+#include "codec/PostFilter.h"
 #include "codec/SpeechCodec.h"
 
 #include <unistd.h>
@@ -36,6 +37,9 @@ constexpr const char* kUsage =
     "  record OUT.prm          record from the default input device until Ctrl+C\n"
     "  play IN.prm             play a frame file through the default output device\n"
     "\n"
+    "play and transcode enhance the decoded speech: a post-filter sharpens its formants and pitch\n"
+    "harmonics (the frames stay as they are). decode writes the decoder's plain output unless asked.\n"
+    "\n"
     "IN of encode and transcode is any audio file libsndfile reads (WAV, FLAC, OGG, ...), at any\n"
     "sample rate and channel count: it is mixed to mono and resampled to 8000 Hz. A last part\n"
     "shorter than a frame is padded with silence. \"-\" reads standard input.\n"
@@ -44,6 +48,8 @@ constexpr const char* kUsage =
     "  --raw                   IN is headerless 16-bit little-endian 8 kHz mono\n"
     "  --seconds N             record: stop after N seconds of speech\n"
     "  --from PERCENT          play: start at PERCENT (0-100) of the file\n"
+    "  --plain                 play, transcode: the decoder's output without enhancement\n"
+    "  --enhance               decode: enhance the speech as play and transcode do\n"
     "  -h, --help              show this help and exit\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on wrong usage.\n";
@@ -91,7 +97,27 @@ void WarnAboutTrailingBytes(const CFrameFileReader& reader, const std::string& p
     }
 }
 
-int Decode(const std::string& inPath, const std::string& outPath) {
+// Decodes frame after frame, plain or through the post-filter, with state carried through the file.
+class CFrameDecoder {
+public:
+    explicit CFrameDecoder(DecodeMode decodeMode)
+        : mode(decodeMode) {}
+
+    void Decode(ConstPackedFrameView frame, SampleFrame out) {
+        if (mode == DecodeMode::Enhanced) {
+            DecodeEnhancedFrame(codec, postFilter, frame, out);
+        } else {
+            codec.DecodeFrame(frame, out);
+        }
+    }
+
+private:
+    DecodeMode mode;
+    CSpeechCodec codec;
+    CPostFilter postFilter;
+};
+
+int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mode) {
     std::string error;
     CFrameFileReader reader;
     if (!OpenFrames(reader, inPath, error)) {
@@ -105,7 +131,7 @@ int Decode(const std::string& inPath, const std::string& outPath) {
     constexpr std::size_t kFramesPerWrite = 256;
     std::vector<std::int16_t> samples;
     samples.reserve(kFramesPerWrite * kFrameSamples);
-    CSpeechCodec codec;
+    CFrameDecoder decoder(mode);
     PackedFrame frame{};
     std::array<std::int16_t, kFrameSamples> decoded{};
     for (;;) {
@@ -114,7 +140,7 @@ int Decode(const std::string& inPath, const std::string& outPath) {
             return Fail(error);
         }
         if (status == ReadStatus::Frame) {
-            codec.DecodeFrame(frame, decoded);
+            decoder.Decode(frame, decoded);
             samples.insert(samples.end(), decoded.begin(), decoded.end());
         }
         if (samples.size() >= kFramesPerWrite * kFrameSamples ||
@@ -244,7 +270,8 @@ int NextInputFrame(CSpeechInput& input, std::array<std::int16_t, kFrameSamples>&
 
 // Encodes IN frame by frame; with `wavPath` the frames are decoded again into a WAV file,
 // otherwise they are stored in `prmPath`.
-int Encode(const std::string& inPath, bool raw, const std::string& prmPath, const std::string& wavPath) {
+int Encode(const std::string& inPath, bool raw, const std::string& prmPath, const std::string& wavPath,
+           DecodeMode mode) {
     std::string error;
     CSpeechInput input;
     if (!input.Open(inPath, raw, error)) {
@@ -259,7 +286,7 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
     const std::string inputName = inPath == "-" ? "standard input" : inPath;
 
     CSpeechCodec encoder;
-    CSpeechCodec decoder;
+    CFrameDecoder decoder(mode);
     std::array<std::int16_t, kFrameSamples> samples{};
     PackedFrame frame{};
     std::vector<std::uint8_t> pendingBytes;
@@ -277,7 +304,7 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
             ++frames;
             if (transcode) {
                 std::array<std::int16_t, kFrameSamples> decoded{};
-                decoder.DecodeFrame(frame, decoded);
+                decoder.Decode(frame, decoded);
                 pendingSamples.insert(pendingSamples.end(), decoded.begin(), decoded.end());
             } else {
                 pendingBytes.insert(pendingBytes.end(), frame.begin(), frame.end());
@@ -320,9 +347,12 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"encode", 2, "encode [--raw] IN OUT.prm"},    {"transcode", 2, "transcode [--raw] IN OUT.wav"},
-    {"decode", 2, "decode IN.prm OUT.wav"},        {"info", 1, "info IN.prm"},
-    {"record", 1, "record OUT.prm [--seconds N]"}, {"play", 1, "play IN.prm [--from PERCENT]"},
+    {"encode", 2, "encode [--raw] IN OUT.prm"},
+    {"transcode", 2, "transcode [--raw] [--plain] IN OUT.wav"},
+    {"decode", 2, "decode [--enhance] IN.prm OUT.wav"},
+    {"info", 1, "info IN.prm"},
+    {"record", 1, "record OUT.prm [--seconds N]"},
+    {"play", 1, "play IN.prm [--from PERCENT] [--plain]"},
 };
 
 // The value of a numeric option: digits only, within [low, high].
@@ -339,6 +369,8 @@ int Run(const std::vector<std::string>& allArgs) {
     bool raw = false;
     int seconds = -1;
     int fromPercent = -1;
+    bool plain = false;
+    bool enhance = false;
     for (std::size_t i = 0; i < allArgs.size(); ++i) {
         const std::string& arg = allArgs[i];
         if (arg == "-h" || arg == "--help") {
@@ -347,6 +379,10 @@ int Run(const std::vector<std::string>& allArgs) {
         }
         if (arg == "--raw") {
             raw = true;
+        } else if (arg == "--plain") {
+            plain = true;
+        } else if (arg == "--enhance") {
+            enhance = true;
         } else if (arg == "--seconds" || arg == "--from") {
             const bool isSeconds = arg == "--seconds";
             int& value = isSeconds ? seconds : fromPercent;
@@ -382,20 +418,27 @@ int Run(const std::vector<std::string>& allArgs) {
         if (fromPercent >= 0 && name != "play") {
             return UsageError("--from applies to play only");
         }
+        if (plain && name != "play" && name != "transcode") {
+            return UsageError("--plain applies to play and transcode only");
+        }
+        if (enhance && name != "decode") {
+            return UsageError("--enhance applies to decode only");
+        }
         if (name == "record") {
             return RecordCommand(args[1], seconds > 0 ? seconds : 0);
         }
         if (name == "play") {
-            return PlayCommand(args[1], fromPercent > 0 ? fromPercent : 0);
+            return PlayCommand(args[1], fromPercent > 0 ? fromPercent : 0,
+                               plain ? DecodeMode::Plain : DecodeMode::Enhanced);
         }
         if (name == "encode") {
-            return Encode(args[1], raw, args[2], "");
+            return Encode(args[1], raw, args[2], "", DecodeMode::Plain);
         }
         if (name == "transcode") {
-            return Encode(args[1], raw, "", args[2]);
+            return Encode(args[1], raw, "", args[2], plain ? DecodeMode::Plain : DecodeMode::Enhanced);
         }
         if (name == "decode") {
-            return Decode(args[1], args[2]);
+            return Decode(args[1], args[2], enhance ? DecodeMode::Enhanced : DecodeMode::Plain);
         }
         return Info(args[1]);
     }
