@@ -183,6 +183,7 @@ CPlaybackChannel::CPlaybackChannel(CRunContext& context)
 
 void CPlaybackChannel::Allocate(int blockSamples) {
     CBlockChannel::Allocate(blockSamples);
+    postFilter = CPostFilter{}; // fresh with the decoder state of the run
     ring.Clear();
     positions.fill(-1);
     endMarks.fill(false);
@@ -219,9 +220,15 @@ bool CPlaybackChannel::DecodePut(std::span<const std::uint8_t> frames, int posit
     const int usable = std::clamp(byteCount, 0, static_cast<int>(frames.size()));
     const int frameCount = std::min(usable / kPackedFrameBytes, kFramesPerPlaybackBlock);
     std::int16_t* samples = blocks[slot].get();
+    const bool enhanced = run.PlaybackMode() == DecodeMode::Enhanced;
     for (int k = 0; k < frameCount; ++k) {
-        codec->DecodeFrame(ConstPackedFrameView(frames.data() + k * kPackedFrameBytes, kPackedFrameBytes),
-                           SampleFrame(samples + k * kFrameSamples, kFrameSamples), 0);
+        const ConstPackedFrameView frame(frames.data() + k * kPackedFrameBytes, kPackedFrameBytes);
+        const SampleFrame out(samples + k * kFrameSamples, kFrameSamples);
+        if (enhanced) {
+            DecodeEnhancedFrame(*codec, postFilter, frame, out);
+        } else {
+            codec->DecodeFrame(frame, out, 0);
+        }
     }
     counts[slot] = frameCount * kFrameSamples;
     positions[slot] = position;

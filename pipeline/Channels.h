@@ -7,6 +7,7 @@
 #pragma once
 
 #include "audio/EngineLinks.h"
+#include "codec/PostFilter.h"
 #include "codec/SpeechCodec.h"
 #include "pipeline/BlockRing.h"
 #include "pipeline/PipelineConstants.h"
@@ -149,6 +150,8 @@ public:
 
 private:
     CBlockRing<kPlaybackRingSlots> ring;
+    // Enhances what the decoder makes when the run asks for it; the reader thread's, like the codec.
+    CPostFilter postFilter;
     // Slot data besides the samples, written by the producer before it publishes the slot.
     std::array<int, kChannelBuffers> positions{};
     std::array<bool, kChannelBuffers> endMarks{};

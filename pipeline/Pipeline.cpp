@@ -136,7 +136,7 @@ bool CPipeline::StartRecording(const std::string& recordPath) {
     return true;
 }
 
-bool CPipeline::StartPlayback(const std::string& playPath, int positionPercent) {
+bool CPipeline::StartPlayback(const std::string& playPath, int positionPercent, DecodeMode mode) {
     if (CaptureRunAlive() || PlaybackRunAlive()) {
         return false;
     }
@@ -147,7 +147,7 @@ bool CPipeline::StartPlayback(const std::string& playPath, int positionPercent) 
     JoinRunThreads();
     runPaused.store(false, std::memory_order_relaxed);
     startCount.store(2, std::memory_order_release);
-    run.PreparePlayback(playPath, positionPercent);
+    run.PreparePlayback(playPath, positionPercent, mode);
     evStartBarrier.Reset();
     evPlaybackDone.Reset();
     playbackChannel.Allocate(kPlaybackBlockSamples);

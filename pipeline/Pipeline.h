@@ -44,7 +44,8 @@ public:
     bool StartRecording(const std::string& recordPath);
     // Plays `playPath` from `startPercent` (0 .. 100) of its frames. False when a run is active, the
     // name is longer than a path buffer holds, or a thread cannot be started.
-    bool StartPlayback(const std::string& playPath, int startPercent);
+    // `mode` says whether what is heard goes through the post-filter (the file is the same either way).
+    bool StartPlayback(const std::string& playPath, int startPercent, DecodeMode mode = DecodeMode::Plain);
     // Ends the active run, if any, and waits until its threads have ended; always true. The run's
     // OnPipelineStopped arrives before Stop returns.
     bool Stop();

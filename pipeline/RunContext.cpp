@@ -20,7 +20,8 @@ void CRunContext::PrepareRecording(const std::string& path) {
     evStopCapture.Reset();
 }
 
-void CRunContext::PreparePlayback(const std::string& path, int percent) {
+void CRunContext::PreparePlayback(const std::string& path, int percent, DecodeMode mode) {
+    playbackMode = mode;
     errorFlag.store(false, std::memory_order_release);
     abortReader.store(false, std::memory_order_release);
     playFileName = path;

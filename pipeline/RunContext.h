@@ -9,6 +9,7 @@
 #pragma once
 
 #include "audio/Event.h"
+#include "codec/PostFilter.h"
 
 #include <atomic>
 #include <chrono>
@@ -45,11 +46,12 @@ public:
     // Resets the flags and signals of a recording into `path` (Stop's and the threads' own events
     // are the pipeline's).
     void PrepareRecording(const std::string& path);
-    // The same for playing `path` from `percent` of its frames.
-    void PreparePlayback(const std::string& path, int percent);
+    // The same for playing `path` from `percent` of its frames, decoded as `mode` says.
+    void PreparePlayback(const std::string& path, int percent, DecodeMode mode);
     const std::string& RecordFileName() const { return recordFileName; }
     const std::string& PlayFileName() const { return playFileName; }
     int StartPercent() const { return startPercent; }
+    DecodeMode PlaybackMode() const { return playbackMode; }
 
     // --- Reports to the owner ---
     void NotifyStopped();
@@ -110,6 +112,7 @@ private:
     std::string recordFileName;
     std::string playFileName;
     int startPercent = 0;
+    DecodeMode playbackMode = DecodeMode::Plain;
 
     // Manual-reset events, named for what their signalled state means.
     CEvent evStopCapture{EventReset::Manual};  // the capture must end

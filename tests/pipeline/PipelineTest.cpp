@@ -199,6 +199,17 @@ TEST_F(PipelineRun, AtRealTimeTheEndOfTheFilePlaysOutInFull) {
     }
 }
 
+TEST_F(PipelineRun, EnhancedPlaybackPlaysThePostFilteredDecoding) {
+    const std::vector<std::uint8_t> bytes = test::ReadBytes(VELMAR_SAMPLE_PRM);
+    Make();
+    ASSERT_TRUE(pipeline->StartPlayback(WritePrm(bytes).string(), 0, DecodeMode::Enhanced));
+    ASSERT_TRUE(reports.WaitStopped(1));
+    pipeline->Stop();
+    const std::vector<std::int16_t> played = backend->PlayedSamples();
+    EXPECT_TRUE(played == test::DecodeBytes(bytes, DecodeMode::Enhanced)) << "not the enhanced decoding";
+    EXPECT_FALSE(played == test::DecodeBytes(bytes, DecodeMode::Plain));
+}
+
 TEST_F(PipelineRun, PlaybackFromHalfwayStartsAtThatFrame) {
     const std::vector<std::uint8_t> bytes = test::RandomFrameBytes(1000 * kPackedFrameBytes, 7);
     Make();

@@ -40,12 +40,18 @@ std::vector<std::uint8_t> EncodeSamples(const std::vector<std::int16_t>& samples
     return bytes;
 }
 
-std::vector<std::int16_t> DecodeBytes(const std::vector<std::uint8_t>& bytes) {
+std::vector<std::int16_t> DecodeBytes(const std::vector<std::uint8_t>& bytes, DecodeMode mode) {
     CSpeechCodec codec;
+    CPostFilter postFilter;
     std::vector<std::int16_t> samples;
     std::array<std::int16_t, kFrameSamples> decoded{};
     for (std::size_t at = 0; at + kPackedFrameBytes <= bytes.size(); at += kPackedFrameBytes) {
-        codec.DecodeFrame(ConstPackedFrameView(bytes.data() + at, kPackedFrameBytes), decoded, 0);
+        const ConstPackedFrameView frame(bytes.data() + at, kPackedFrameBytes);
+        if (mode == DecodeMode::Enhanced) {
+            DecodeEnhancedFrame(codec, postFilter, frame, decoded);
+        } else {
+            codec.DecodeFrame(frame, decoded, 0);
+        }
         samples.insert(samples.end(), decoded.begin(), decoded.end());
     }
     return samples;

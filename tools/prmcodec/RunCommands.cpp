@@ -209,9 +209,6 @@ int RecordCommand(const std::string& outPath, int seconds) {
 }
 
 int PlayCommand(const std::string& inPath, int fromPercent, DecodeMode mode) {
-    // FIXME: the pipeline's playback channel decodes plain until it can be asked for the
-    // post-filter; hand `mode` to StartPlayback then.
-    static_cast<void>(mode);
     const std::int64_t bytes = FileSize(inPath);
     if (bytes >= 0 && bytes < kPackedFrameBytes) {
         return Fail("'" + inPath + "' holds no whole frame: nothing to play");
@@ -225,7 +222,7 @@ int PlayCommand(const std::string& inPath, int fromPercent, DecodeMode mode) {
     {
         CPortAudioBackend backend;
         CPipeline pipeline(reports, backend);
-        if (!pipeline.StartPlayback(inPath, fromPercent)) {
+        if (!pipeline.StartPlayback(inPath, fromPercent, mode)) {
             const std::string reason = pipeline.PlaybackErrorText();
             return Fail(reason.empty() ? "cannot start playback" : reason);
         }
