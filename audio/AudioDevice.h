@@ -109,6 +109,10 @@ public:
     // the notification event and moves no more samples until it is closed: the engine ends the run
     // with this result's text rather than record or play silence.
     virtual DeviceResult StreamFailure() = 0;
+    // Input: the largest magnitude (0 .. 32768) among the samples the device has taken in since the
+    // last call, or -1 when it has taken in none. Lets the engine show the level as it arrives,
+    // finer than whole buffers.
+    virtual int TakeInputPeak() = 0;
 };
 
 // Creates the devices of one backend. The owner of a CPipeline passes the backend it wants; the

@@ -225,6 +225,16 @@ void CBufferQueueDevice::Fail(std::unique_lock<std::mutex>& lock, DeviceResult r
     notifyEvent->Set();
 }
 
+void CBufferQueueDevice::NoteInputPeak(std::span<const std::int16_t> samples) {
+    int peak = 0;
+    for (const std::int16_t sample : samples) {
+        peak = std::max(peak, sample < 0 ? -static_cast<int>(sample) : static_cast<int>(sample));
+    }
+    int known = inputPeak.load(std::memory_order_relaxed);
+    while (peak > known && !inputPeak.compare_exchange_weak(known, peak, std::memory_order_relaxed)) {
+    }
+}
+
 void CBufferQueueDevice::HandBackAll() {
     for (int i = 0; i < queueSize; ++i) {
         DeviceBuffer* buffer = queue[static_cast<std::size_t>((queueHead + i) % kMaxQueued)];
@@ -311,6 +321,9 @@ void CBufferQueueDevice::DeviceThread() {
                 Fail(lock, transferred);
             }
             continue;
+        }
+        if (direction == AudioDirection::Input) {
+            NoteInputPeak(target);
         }
         if (buffer == nullptr || startGeneration != Generation()) {
             continue; // starved input, or a reset took the buffer back meanwhile

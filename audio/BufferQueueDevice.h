@@ -30,6 +30,7 @@ public:
     DeviceResult Reset() override;
     DeviceResult Close() override;
     DeviceResult StreamFailure() override;
+    int TakeInputPeak() override { return inputPeak.exchange(-1, std::memory_order_relaxed); }
 
 protected:
     explicit CBufferQueueDevice(AudioDirection deviceDirection);
@@ -74,6 +75,7 @@ private:
     bool WantsTransfer() const;
     void AwaitIdle(std::unique_lock<std::mutex>& lock);
     void HandBackAll();
+    void NoteInputPeak(std::span<const std::int16_t> samples);
     void Complete(DeviceBuffer& buffer, int samples);
     void StopStreamLocked(std::unique_lock<std::mutex>& lock, bool drain);
     // The stream failed with `result` during a run that no reset interrupted: stop it, hand every
@@ -82,6 +84,9 @@ private:
 
     const AudioDirection direction;
     std::atomic<std::uint64_t> generation{0};
+    // Largest input magnitude since TakeInputPeak last looked; -1 for none. Raised by the device
+    // thread only.
+    std::atomic<int> inputPeak{-1};
 
     // Everything below is guarded by mutex.
     std::mutex mutex;

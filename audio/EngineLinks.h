@@ -32,6 +32,9 @@ inline constexpr int kPlaybackBufferBytes = kPlaybackBufferSamples * kBytesPerSa
 
 // How long the playback engine lets each of the last buffers play out before it resets the device.
 inline constexpr std::chrono::milliseconds kDrainTimeout{200};
+// How often the capture engine reports the input level while recording (the device hands over
+// whole buffers only every 90 ms).
+inline constexpr std::chrono::milliseconds kLevelInterval{25};
 // While the end of a file plays out, the playback engine looks this often for blocks a seek brought.
 inline constexpr std::chrono::milliseconds kPlayOutPoll{20};
 
@@ -64,6 +67,8 @@ public:
     // Hands captured samples to the encoder side: a completely filled device buffer, or (once, as a
     // failed device's last) a whole number of kCaptureGrainSamples steps of one.
     virtual void PutCaptured(std::span<const std::int16_t> samples) = 0;
+    // The input level now: the largest sample magnitude (0 .. 32768) since the last report.
+    virtual void ReportLevel(int peak) = 0;
 
 protected:
     ~CCaptureLink() = default;

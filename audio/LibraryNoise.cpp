@@ -45,9 +45,9 @@ bool Wanted() {
 } // namespace
 
 bool IsSoundLibraryNoise(std::string_view line) {
-    return StartsWith(line, "Expression '") || StartsWith(line, "ALSA lib ") ||
-           StartsWith(line, "PaAlsa") || Contains(line, "src/hostapi/alsa/") ||
-           Contains(line, "pa_linux_alsa.c") || StartsWith(line, "Cannot connect to server socket") ||
+    return StartsWith(line, "Expression '") || StartsWith(line, "ALSA lib ") || StartsWith(line, "PaAlsa") ||
+           Contains(line, "src/hostapi/alsa/") || Contains(line, "pa_linux_alsa.c") ||
+           StartsWith(line, "Cannot connect to server socket") ||
            StartsWith(line, "Cannot connect to server request channel") ||
            StartsWith(line, "jack server is not running") || StartsWith(line, "JackShmReadWritePtr") ||
            StartsWith(line, "Cannot lock down") || StartsWith(line, "Assertion 'pa_") ||
@@ -112,7 +112,8 @@ void CLibraryNoiseFilter::Forward(int readEnd) {
         }
         pending.append(buffer.data(), static_cast<std::size_t>(got));
         std::size_t start = 0;
-        for (std::size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n', start)) {
+        for (std::size_t end = pending.find('\n'); end != std::string::npos;
+             end = pending.find('\n', start)) {
             deliver(std::string_view(pending).substr(start, end + 1 - start));
             start = end + 1;
         }

@@ -188,7 +188,7 @@ protected:
         // A stream that fails while it runs has lost its device or sound server: say that, with
         // PortAudio's words for the details.
         Remember(error, Direction() == AudioDirection::Input ? "the input device stopped delivering sound"
-                                                              : "the output device stopped taking sound");
+                                                             : "the output device stopped taking sound");
         return FromPaError(error);
     }
 

@@ -107,7 +107,13 @@ bool CWaveInEngine::CaptureCycle(CCaptureLink& link) {
         }
     }
     while (CycleGoesOn(link)) {
-        deviceEvent.Wait();
+        const bool signalled = deviceEvent.WaitFor(kLevelInterval);
+        if (const int peak = device->TakeInputPeak(); peak >= 0) {
+            link.ReportLevel(peak);
+        }
+        if (!signalled) {
+            continue;
+        }
         if (link.ErrorRaised()) {
             stopCapture.Set();
             break;

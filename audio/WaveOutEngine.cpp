@@ -166,8 +166,8 @@ void CWaveOutEngine::ReportHeard(CPlaybackLink& link) {
     // Oldest first: the buffers finish in the order they were queued.
     for (int pass = 0; pass < kPlaybackDeviceBuffers; ++pass) {
         const int oldest = heard.Oldest();
-        if (oldest < 0 ||
-            (headers[static_cast<std::size_t>(oldest)].flags.load(std::memory_order_acquire) & kBufferInQueue) != 0) {
+        if (oldest < 0 || (headers[static_cast<std::size_t>(oldest)].flags.load(std::memory_order_acquire) &
+                           kBufferInQueue) != 0) {
             return;
         }
         link.ReportHeard(heard.Take(oldest));

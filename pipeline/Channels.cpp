@@ -117,6 +117,10 @@ void CCaptureChannel::PutCaptured(std::span<const std::int16_t> samples) {
     ring.Publish();
 }
 
+void CCaptureChannel::ReportLevel(int peak) {
+    run.ShowInputLevel(peak);
+}
+
 int CCaptureChannel::TakeEncoded(std::span<std::uint8_t, kEncodedBlockBytes> frames) {
     if (ring.Empty() || !codec) {
         return 0;

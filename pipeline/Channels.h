@@ -80,6 +80,7 @@ public:
     void Allocate(int samplesPerBlock);
     // Stores one captured block (its whole frames); counts it as lost when the ring is full.
     void PutCaptured(std::span<const std::int16_t> samples) override;
+    void ReportLevel(int peak) override;
     // Encodes the oldest block into frames back to back (three for a full block); the number of
     // bytes written, 0 when there is no block.
     int TakeEncoded(std::span<std::uint8_t, kEncodedBlockBytes> frames);
@@ -141,8 +142,8 @@ public:
     void SetWaveOutError(const CAudioDevice& device, DeviceResult result) override;
     CEvent& StopPlaybackEvent() override;
     void MarkPlaying() override;
-    bool TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count,
-                     bool& endMark, BlockPlace& place) override;
+    bool TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count, bool& endMark,
+                     BlockPlace& place) override;
     void ReportHeard(const BlockPlace& place) override;
     bool HasDecoded() const override;
     void WaitPlayData() override;

@@ -4,7 +4,9 @@
 
 #include "codec/CodecConstants.h"
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace velmar {
 
@@ -47,6 +49,20 @@ inline int SeekFrame(int percent, std::int64_t fileBytes) {
 // playback, previewed while nothing runs.
 inline int PercentOfTenths(int totalTenths, int percent) {
     return static_cast<int>(static_cast<double>(totalTenths) * percent * 0.01);
+}
+
+// An input peak (the largest sample magnitude, 0 .. 32768) in dB below full scale; minus infinity
+// for digital silence.
+inline double PeakToDbfs(int peak) {
+    if (peak <= 0) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    return 20.0 * std::log10(static_cast<double>(peak) / 32768.0);
+}
+
+// The input reached the end of the 16-bit range: the sound is clipped there.
+inline bool PeakClips(int peak) {
+    return peak >= 32767;
 }
 
 } // namespace velmar

@@ -2,8 +2,9 @@
 // by the file worker, the window's save and the command-line tool alike.
 #pragma once
 
-#include <cstddef>
 #include <sys/types.h>
+
+#include <cstddef>
 
 namespace velmar {
 

@@ -1,10 +1,10 @@
 #include "pipeline/FileWorker.h"
 
 #include "audio/Event.h"
-#include "pipeline/Conversions.h"
 #include "pipeline/Channels.h"
-#include "pipeline/RunContext.h"
+#include "pipeline/Conversions.h"
 #include "pipeline/PipelineConstants.h"
+#include "pipeline/RunContext.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

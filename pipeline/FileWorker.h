@@ -6,7 +6,6 @@
 #pragma once
 
 #include "pipeline/FileDescriptor.h"
-
 #include "pipeline/PipelineConstants.h"
 
 #include <array>

@@ -22,6 +22,11 @@ public:
     // Position of playback in the file, 0 .. 100. Playback thread.
     virtual void SetSliderPercent(int positionPercent) = 0;
 
+    // Input level while recording: the largest sample magnitude (0 .. 32768, 32767 and above is
+    // full scale) since the last report, about 40 times a second. Capture thread. An owner that
+    // shows no meter ignores it.
+    virtual void ShowInputLevel(int /*peak*/) {}
+
 protected:
     ~CPipelineReports() = default;
 };

@@ -49,6 +49,10 @@ void CRunContext::ShowPercent(int positionPercent) {
     reports.SetSliderPercent(positionPercent);
 }
 
+void CRunContext::ShowInputLevel(int peak) {
+    reports.ShowInputLevel(peak);
+}
+
 bool CRunContext::AnySignalled() const {
     for (const CEvent* event : {&evStopCapture, &evFileReady, &evStopPlayback, &evPlayData, &evReaderRun,
                                 &evWorkerStop, &evWorkerDone, &evPlayRoom}) {

@@ -58,6 +58,7 @@ public:
     void ShowDuration(std::int64_t fileBytes);
     void ShowElapsed(int elapsedTenths);
     void ShowPercent(int positionPercent);
+    void ShowInputLevel(int peak);
 
     // --- Signals ---
     // The capture or playback must end; the engines poll these events themselves.

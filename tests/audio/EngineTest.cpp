@@ -61,8 +61,8 @@ public:
     }
     CEvent& StopPlaybackEvent() override { return stop; }
     void MarkPlaying() override { playing.store(true); }
-    bool TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count,
-                     bool& endMark, BlockPlace& place) override {
+    bool TakeDecoded(std::span<std::int16_t, kPlaybackBufferSamples> destination, int& count, bool& endMark,
+                     BlockPlace& place) override {
         std::lock_guard lock(mutex);
         if (blocks.empty()) {
             count = 0;
@@ -139,6 +139,15 @@ public:
         changed.notify_all();
     }
 
+    void ReportLevel(int peak) override {
+        std::lock_guard lock(mutex);
+        levels.push_back(peak);
+    }
+    std::vector<int> Levels() const {
+        std::lock_guard lock(mutex);
+        return levels;
+    }
+
     bool WaitBlocks(int count) {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, kTimeout, [&] { return blocks >= count; });
@@ -157,6 +166,7 @@ private:
     mutable std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::int16_t> captured;
+    std::vector<int> levels;
     int blocks = 0;
 };
 
@@ -393,8 +403,9 @@ TEST_P(DeviceDiesMidRun, EndsTheRunWithTheDeviceTextAndInventsNoSound) {
         engine.Run(sink); // returns by itself: nobody asks it to stop
         EXPECT_EQ(sink.errors.Text(), text);
         EXPECT_TRUE(sink.stop.IsSet());
-        EXPECT_EQ(sink.Captured(), std::vector<std::int16_t>(
-                                       source.begin(), source.begin() + fault.buffersBefore * kCaptureBufferSamples));
+        EXPECT_EQ(sink.Captured(),
+                  std::vector<std::int16_t>(source.begin(),
+                                            source.begin() + fault.buffersBefore * kCaptureBufferSamples));
     } else {
         CFakePlaybackFeed feed(std::vector<CFakePlaybackFeed::Block>(40, {2400, false}));
         CWaveOutEngine engine(backend);
@@ -407,11 +418,30 @@ TEST_P(DeviceDiesMidRun, EndsTheRunWithTheDeviceTextAndInventsNoSound) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStreamOperation, DeviceDiesMidRun,
-    ::testing::Values(StreamFaultCase{"InputRead", AudioDirection::Input, DeviceOperation::Transfer, 7, 6},
-                      StreamFaultCase{"InputStart", AudioDirection::Input, DeviceOperation::StartStream, 1, 0},
-                      StreamFaultCase{"OutputWrite", AudioDirection::Output, DeviceOperation::Transfer, 4, 3},
-                      StreamFaultCase{"OutputStart", AudioDirection::Output, DeviceOperation::StartStream, 1, 0}),
+    ::testing::Values(
+        StreamFaultCase{"InputRead", AudioDirection::Input, DeviceOperation::Transfer, 7, 6},
+        StreamFaultCase{"InputStart", AudioDirection::Input, DeviceOperation::StartStream, 1, 0},
+        StreamFaultCase{"OutputWrite", AudioDirection::Output, DeviceOperation::Transfer, 4, 3},
+        StreamFaultCase{"OutputStart", AudioDirection::Output, DeviceOperation::StartStream, 1, 0}),
     [](const ::testing::TestParamInfo<StreamFaultCase>& param) { return std::string(param.param.name); });
+
+TEST(WaveInEngine, ReportsTheInputLevelAsThePeakOfWhatTheDeviceTookIn) {
+    std::vector<std::int16_t> source(8 * kCaptureBufferSamples, 100);
+    source[1000] = -32768; // full scale, negative: its magnitude is 32768
+    source[3000] = 20000;
+    CVirtualAudioBackend backend({.captureSource = source, .captureCredit = 8});
+    CFakeCaptureSink sink;
+    CWaveInEngine engine(backend);
+    std::jthread capturer([&] { engine.Run(sink); });
+    ASSERT_TRUE(sink.WaitBlocks(8));
+    engine.RequestStop(sink);
+    capturer.join();
+    const std::vector<int> levels = sink.Levels();
+    ASSERT_FALSE(levels.empty());
+    EXPECT_EQ(*std::max_element(levels.begin(), levels.end()), 32768);
+    EXPECT_TRUE(
+        std::all_of(levels.begin(), levels.end(), [](int peak) { return peak >= 100 && peak <= 32768; }));
+}
 
 TEST(WaveInEngine, APausePressedWhileTheDeviceOpensHoldsFromTheStart) {
     CVirtualAudioBackend backend({.captureSource = Ramp(4 * kCaptureBufferSamples)});

@@ -84,5 +84,19 @@ TEST(ErrorText, ACutNeverSplitsACharacter) {
     }
 }
 
+TEST(InputLevel, PeaksReadInDecibelsBelowFullScaleWithTheClipMarkOnlyAtTheEdge) {
+    struct Case {
+        int peak;
+        double dbfs;
+        bool clips;
+    };
+    for (const Case& c : {Case{32768, 0.0, true}, Case{32767, -0.000265, true}, Case{32766, -0.00053, false},
+                          Case{16384, -6.0206, false}, Case{328, -39.9915, false}, Case{1, -90.309, false}}) {
+        EXPECT_NEAR(PeakToDbfs(c.peak), c.dbfs, 0.001) << c.peak;
+        EXPECT_EQ(PeakClips(c.peak), c.clips) << c.peak;
+    }
+    EXPECT_TRUE(std::isinf(PeakToDbfs(0)) && PeakToDbfs(0) < 0) << "digital silence has no level";
+}
+
 } // namespace
 } // namespace velmar

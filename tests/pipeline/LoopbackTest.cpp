@@ -247,8 +247,8 @@ TEST(Loopback, TheToolRecordsAndPlaysThroughTheSoundServer) {
 }
 
 // Starts prmcodec in the background as RunTool does, its output going to `outLog` and `errLog`.
-pid_t SpawnTool(const test::CTempDir& work, std::vector<std::string> settings, const std::vector<std::string>& args,
-                const std::string& outLog, const std::string& errLog) {
+pid_t SpawnTool(const test::CTempDir& work, std::vector<std::string> settings,
+                const std::vector<std::string>& args, const std::string& outLog, const std::string& errLog) {
     const auto suppressions = work.Path() / "sound-libraries.supp";
     std::ofstream(suppressions) << kSoundLibrarySuppressions;
     const char* tsan = std::getenv("TSAN_OPTIONS");
@@ -277,7 +277,8 @@ pid_t SpawnTool(const test::CTempDir& work, std::vector<std::string> settings, c
 
 // Waits (on the folder's changes, not the clock) until the tool's growing recording in `dir` holds
 // `bytes`; the size reached, which is below `bytes` only on a time-out.
-std::uintmax_t AwaitRecordingOf(const std::filesystem::path& dir, const std::string& outName, std::uintmax_t bytes) {
+std::uintmax_t AwaitRecordingOf(const std::filesystem::path& dir, const std::string& outName,
+                                std::uintmax_t bytes) {
     const auto recorded = [&] {
         for (const auto& entry : std::filesystem::directory_iterator(dir)) {
             if (entry.path().filename().string().rfind("." + outName + ".recording-", 0) == 0) {
@@ -378,8 +379,9 @@ TEST(Loopback, KillingTheSoundServerEndsARecordingWithTheReasonAndKeepsWhatCameB
     const auto out = dir.Path() / "cut.prm";
     const std::string errLog = (work.Path() / "err").string();
     const auto began = std::chrono::steady_clock::now();
-    const pid_t child = SpawnTool(work, {"PULSE_SERVER=unix:" + socket}, {"record", out.string(), "--seconds", "60"},
-                                  (work.Path() / "out").string(), errLog);
+    const pid_t child =
+        SpawnTool(work, {"PULSE_SERVER=unix:" + socket}, {"record", out.string(), "--seconds", "60"},
+                  (work.Path() / "out").string(), errLog);
     ASSERT_GT(child, 0);
     constexpr std::uintmax_t kEnough = 5 * 54;
     const std::uintmax_t before = AwaitRecordingOf(dir.Path(), "cut.prm", kEnough);
@@ -393,14 +395,16 @@ TEST(Loopback, KillingTheSoundServerEndsARecordingWithTheReasonAndKeepsWhatCameB
     const std::string err = ReadText(errLog);
     EXPECT_NE(err.find("recording failed: "), std::string::npos) << err;
     EXPECT_NE(err.find("stopped delivering sound"), std::string::npos) << err;
-    EXPECT_EQ(err.find("Expression '"), std::string::npos) << "library messages reached the terminal:\n" << err;
+    EXPECT_EQ(err.find("Expression '"), std::string::npos) << "library messages reached the terminal:\n"
+                                                           << err;
     EXPECT_LT(err.size(), 1000u) << err;
     ASSERT_TRUE(std::filesystem::exists(out)) << "what was recorded before is kept";
     const auto bytes = std::filesystem::file_size(out);
     EXPECT_EQ(bytes % 18, 0u);
     EXPECT_GE(bytes, before);
     // No silence made up after the failure: no more than real time could have delivered.
-    EXPECT_LE(static_cast<double>(bytes / 18) * 0.03, seconds + 0.5) << bytes << " bytes in " << seconds << " s";
+    EXPECT_LE(static_cast<double>(bytes / 18) * 0.03, seconds + 0.5)
+        << bytes << " bytes in " << seconds << " s";
 }
 
 TEST(Loopback, WithoutASoundDeviceTheToolSaysSoAndFails) {

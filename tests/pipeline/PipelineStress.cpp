@@ -74,7 +74,8 @@ private:
             } else if (std::chrono::steady_clock::now() - since > kHangLimit) {
                 std::fprintf(stderr, "pipeline_stress: HANG in %s of cycle %d (no progress for %lld s)\n",
                              progress.phase.load(), progress.cycle.load(),
-                             static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kHangLimit).count()));
+                             static_cast<long long>(
+                                 std::chrono::duration_cast<std::chrono::seconds>(kHangLimit).count()));
                 std::fflush(stderr);
                 std::_Exit(3);
             }
@@ -127,8 +128,8 @@ int RecordCycles(int cycles, std::uint32_t seed, const std::string& folder, Prog
         progress.At("Stop (recording)", cycle);
         (void)pipeline.Stop();
         failures += Check(!pipeline.IsRecording(), "still recording after Stop", cycle) ? 0 : 1;
-        failures += Check(reports.stopped.load() == stoppedBefore + 1, "the end of the run was not reported once",
-                          cycle)
+        failures += Check(reports.stopped.load() == stoppedBefore + 1,
+                          "the end of the run was not reported once", cycle)
                         ? 0
                         : 1;
     }
@@ -191,8 +192,8 @@ int PlaybackCycles(int cycles, std::uint32_t seed, const std::string& folder, Pr
         progress.At("Stop (playback)", cycle);
         (void)pipeline.Stop();
         failures += Check(!pipeline.IsPlaying(), "still playing after Stop", cycle) ? 0 : 1;
-        failures += Check(reports.stopped.load() == stoppedBefore + 1, "the end of the run was not reported once",
-                          cycle)
+        failures += Check(reports.stopped.load() == stoppedBefore + 1,
+                          "the end of the run was not reported once", cycle)
                         ? 0
                         : 1;
     }
@@ -218,11 +219,12 @@ int Main(int argc, char** argv) {
         } else if (arg == "--quiet") {
             quiet = true;
         } else {
-            std::fprintf(stderr,
-                         "usage: pipeline_stress [--record-cycles N] [--playback-cycles N] [--seed S] [--quiet]\n"
-                         "Starts and stops recordings and playbacks at random instants on the real-time\n"
-                         "virtual sound card; fails on a hang (no progress for %lld s) or a lost report.\n",
-                         static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kHangLimit).count()));
+            std::fprintf(
+                stderr,
+                "usage: pipeline_stress [--record-cycles N] [--playback-cycles N] [--seed S] [--quiet]\n"
+                "Starts and stops recordings and playbacks at random instants on the real-time\n"
+                "virtual sound card; fails on a hang (no progress for %lld s) or a lost report.\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kHangLimit).count()));
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -245,7 +247,8 @@ int Main(int argc, char** argv) {
     failures += PlaybackCycles(playbackCycles, seed + 1, folder, progress);
     ::rmdir(folder.c_str());
     const auto seconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count() /
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+            .count() /
         1000.0;
     std::printf("pipeline_stress: %d failures in %.1f s (seed %u)\n", failures, seconds, seed);
     return failures == 0 ? 0 : 1;

@@ -302,13 +302,15 @@ TEST_F(PipelineRun, StopWhileRecordingIsPausedEndsTheRunAndKeepsTheFile) {
 // True when the last samples played are the file from `frame` to its end, as the decoder makes them
 // after some whole chunks decoded before the seek (which chunks the reader got to is timing; the
 // decoder state carries over the jump, so those chunks are part of the expectation).
-bool PlaysOnFromFrame(const std::vector<std::int16_t>& played, const std::vector<std::uint8_t>& bytes, int frame) {
-    const std::size_t tailSamples = bytes.size() / kPackedFrameBytes * kFrameSamples -
-                                    static_cast<std::size_t>(frame) * kFrameSamples;
+bool PlaysOnFromFrame(const std::vector<std::int16_t>& played, const std::vector<std::uint8_t>& bytes,
+                      int frame) {
+    const std::size_t tailSamples =
+        bytes.size() / kPackedFrameBytes * kFrameSamples - static_cast<std::size_t>(frame) * kFrameSamples;
     if (played.size() < tailSamples) {
         return false;
     }
-    const std::vector<std::int16_t> heard(played.end() - static_cast<std::ptrdiff_t>(tailSamples), played.end());
+    const std::vector<std::int16_t> heard(played.end() - static_cast<std::ptrdiff_t>(tailSamples),
+                                          played.end());
     const std::size_t chunks = bytes.size() / kReadChunkBytes + 1;
     for (std::size_t before = 0; before <= chunks; ++before) {
         for (std::size_t from = 0; from < before; ++from) {
@@ -324,7 +326,8 @@ bool PlaysOnFromFrame(const std::vector<std::int16_t>& played, const std::vector
             }
             fed.insert(fed.end(), bytes.begin() + frame * kPackedFrameBytes, bytes.end());
             const std::vector<std::int16_t> decoded = test::DecodeBytes(fed);
-            if (std::equal(heard.begin(), heard.end(), decoded.end() - static_cast<std::ptrdiff_t>(tailSamples))) {
+            if (std::equal(heard.begin(), heard.end(),
+                           decoded.end() - static_cast<std::ptrdiff_t>(tailSamples))) {
                 return true;
             }
         }

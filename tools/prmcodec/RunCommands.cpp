@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +29,7 @@ namespace {
 
 constexpr int kExitFailure = 1;
 // How often the time display is redrawn and Ctrl+C is looked for.
-constexpr long kTickNanoseconds = 100'000'000;
+constexpr long kTickNanoseconds = 50'000'000; // 20 redraws a second, as a level meter needs
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "prmcodec: %s\n", message.c_str());
@@ -52,13 +54,41 @@ public:
     void SetSliderPercent(int positionPercent) override {
         percent.store(positionPercent, std::memory_order_relaxed);
     }
+    void ShowInputLevel(int peak) override {
+        int known = level.load(std::memory_order_relaxed);
+        while (peak > known && !level.compare_exchange_weak(known, peak, std::memory_order_relaxed)) {
+        }
+    }
+    // The loudest input since the last look; -1 when none arrived.
+    int TakeLevel() { return level.exchange(-1, std::memory_order_relaxed); }
 
     // Display values only: each is read on its own, no order with anything else is needed.
     CEvent stopped{EventReset::Manual};
     std::atomic<int> duration{-1};
     std::atomic<int> elapsed{0};
     std::atomic<int> percent{0};
+    std::atomic<int> level{-1};
 };
+
+// The input level as a bar from -60 dBFS to full scale, with its value and a clip mark.
+std::string LevelBar(int peak) {
+    constexpr int kCells = 20;
+    constexpr double kFloorDb = -60.0;
+    const double db = PeakToDbfs(peak);
+    const int filled =
+        std::isfinite(db)
+            ? std::clamp(static_cast<int>(std::lround((db - kFloorDb) / -kFloorDb * kCells)), 0, kCells)
+            : 0;
+    std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                      std::string(static_cast<std::size_t>(kCells - filled), '.') + "]";
+    char value[32];
+    if (db < kFloorDb || !std::isfinite(db)) {
+        std::snprintf(value, sizeof value, " <%3.0f dB", kFloorDb);
+    } else {
+        std::snprintf(value, sizeof value, " %4.0f dB", db);
+    }
+    return bar + value + (PeakClips(peak) ? " CLIP" : "     ");
+}
 
 // Ctrl+C and SIGTERM are blocked for every thread of the process while it lives (the pipeline's and
 // PortAudio's threads inherit the mask), and the command's thread picks them up between ticks.
@@ -161,6 +191,7 @@ int RecordCommand(const std::string& outPath, int seconds) {
             return Fail("cannot start recording");
         }
         const int limitTenths = seconds * 10;
+        int level = 0;
         for (;;) {
             if (reports.stopped.IsSet()) {
                 break; // the run ended by itself: an error
@@ -173,7 +204,12 @@ int RecordCommand(const std::string& outPath, int seconds) {
             if (limitTenths > 0 && elapsed >= limitTenths) {
                 break;
             }
-            status.Show("Recording " + outPath + "  " + Clock(elapsed) + "  (Ctrl+C stops)");
+            const int peak = reports.TakeLevel();
+            if (peak >= 0) {
+                level = peak;
+            }
+            status.Show("Recording " + outPath + "  " + Clock(elapsed) + "  " + LevelBar(level) +
+                        "  (Ctrl+C stops)");
         }
         pipeline.Stop();
         status.Finish();
