@@ -61,8 +61,8 @@ LeadingFramesVerdict JudgeLeadingFrames(std::span<const std::uint8_t> leadingByt
     const auto wholeFrames = static_cast<int>(leadingBytes.size() / kPackedFrameBytes);
     verdict.framesJudged = std::min(wholeFrames, kJudgedFrames);
     for (int i = 0; i < verdict.framesJudged; ++i) {
-        const auto frame = leadingBytes.subspan(static_cast<std::size_t>(i) * kPackedFrameBytes)
-                               .first<kPackedFrameBytes>();
+        const auto frame =
+            leadingBytes.subspan(static_cast<std::size_t>(i) * kPackedFrameBytes).first<kPackedFrameBytes>();
         if (UnpackFrame(frame, 0).erased != 0) {
             ++verdict.invalidFrames;
         }

@@ -39,10 +39,10 @@ void SpoilFrame(std::vector<std::uint8_t>& bytes, int index) {
 
 // The shipped sample is a copy of the second speech vector.
 TEST(RecordingCheck, EveryEncoderVectorIsARecording) {
-    for (const char* name : {"encoder/chirp.prm", "encoder/dc_steps.prm", "encoder/impulses.prm",
-                             "encoder/noise_white.prm", "encoder/s08_en_m_espeak_enus.prm",
-                             "encoder/s09_en_f_flite_slt.prm", "encoder/silence.prm",
-                             "encoder/sine_1000hz.prm", "encoder/square_fullscale.prm"}) {
+    for (const char* name :
+         {"encoder/chirp.prm", "encoder/dc_steps.prm", "encoder/impulses.prm", "encoder/noise_white.prm",
+          "encoder/s08_en_m_espeak_enus.prm", "encoder/s09_en_f_flite_slt.prm", "encoder/silence.prm",
+          "encoder/sine_1000hz.prm", "encoder/square_fullscale.prm"}) {
         SCOPED_TRACE(name);
         const std::vector<std::uint8_t> bytes = Vector(name);
         const LeadingFramesVerdict verdict = JudgeLeadingFrames(bytes);

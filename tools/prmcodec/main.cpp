@@ -6,6 +6,7 @@
 #include "SpeechInput.h"
 #include "WavWriter.h"
 #include "codec/SpeechCodec.h"
+#include "pipeline/RecordingFileCheck.h"
 
 #include <unistd.h>
 
@@ -44,6 +45,7 @@ constexpr const char* kUsage =
     "  --raw                   IN is headerless 16-bit little-endian 8 kHz mono\n"
     "  --seconds N             record: stop after N seconds of speech\n"
     "  --from PERCENT          play: start at PERCENT (0-100) of the file\n"
+    "  --force                 play: play a file even though it is plainly not a recording\n"
     "  -h, --help              show this help and exit\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on wrong usage.\n";
@@ -83,6 +85,29 @@ bool OpenFrames(CFrameFileReader& reader, const std::string& path, std::string& 
     return true;
 }
 
+// decode and info serve testing too, so they go on with a file that is plainly not a recording.
+void WarnIfNotARecording(const std::string& path) {
+    const RecordingFileCheck check = CheckRecordingFile(path);
+    if (check.problem == RecordingFileProblem::NotARecording) {
+        std::fprintf(stderr, "prmcodec: warning: '%s': %s; decoding it all the same\n", path.c_str(),
+                     RecordingFileProblemText(check).c_str());
+    }
+}
+
+// play refuses what the recorder window refuses; --force overrides only the judgement of the frames.
+bool PlayableOrFail(const std::string& path, bool force, int& status) {
+    const RecordingFileCheck check = CheckRecordingFile(path);
+    if (check.IsPlayable() || (force && check.problem == RecordingFileProblem::NotARecording)) {
+        return true;
+    }
+    std::string message = "'" + path + "' is not played: " + RecordingFileProblemText(check);
+    if (check.problem == RecordingFileProblem::NotARecording) {
+        message += " (--force plays it all the same)";
+    }
+    status = Fail(message);
+    return false;
+}
+
 void WarnAboutTrailingBytes(const CFrameFileReader& reader, const std::string& path) {
     if (reader.TrailingBytes() != 0) {
         std::fprintf(stderr,
@@ -97,6 +122,7 @@ int Decode(const std::string& inPath, const std::string& outPath) {
     if (!OpenFrames(reader, inPath, error)) {
         return Fail(error);
     }
+    WarnIfNotARecording(inPath);
     CWavWriter writer;
     if (!writer.Create(outPath, kSampleRate, error)) {
         return Fail(error);
@@ -143,6 +169,7 @@ int Info(const std::string& inPath) {
     if (!OpenFrames(reader, inPath, error)) {
         return Fail(error);
     }
+    WarnIfNotARecording(inPath);
     std::uint64_t invalid = 0;
     PackedFrame frame{};
     for (;;) {
@@ -322,7 +349,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"encode", 2, "encode [--raw] IN OUT.prm"},    {"transcode", 2, "transcode [--raw] IN OUT.wav"},
     {"decode", 2, "decode IN.prm OUT.wav"},        {"info", 1, "info IN.prm"},
-    {"record", 1, "record OUT.prm [--seconds N]"}, {"play", 1, "play IN.prm [--from PERCENT]"},
+    {"record", 1, "record OUT.prm [--seconds N]"}, {"play", 1, "play IN.prm [--from PERCENT] [--force]"},
 };
 
 // The value of a numeric option: digits only, within [low, high].
@@ -337,6 +364,7 @@ bool ParseCount(const std::string& text, int low, int high, int& value) {
 int Run(const std::vector<std::string>& allArgs) {
     std::vector<std::string> args;
     bool raw = false;
+    bool force = false;
     int seconds = -1;
     int fromPercent = -1;
     for (std::size_t i = 0; i < allArgs.size(); ++i) {
@@ -347,6 +375,8 @@ int Run(const std::vector<std::string>& allArgs) {
         }
         if (arg == "--raw") {
             raw = true;
+        } else if (arg == "--force") {
+            force = true;
         } else if (arg == "--seconds" || arg == "--from") {
             const bool isSeconds = arg == "--seconds";
             int& value = isSeconds ? seconds : fromPercent;
@@ -379,13 +409,16 @@ int Run(const std::vector<std::string>& allArgs) {
         if (seconds >= 0 && name != "record") {
             return UsageError("--seconds applies to record only");
         }
-        if (fromPercent >= 0 && name != "play") {
-            return UsageError("--from applies to play only");
+        if ((fromPercent >= 0 || force) && name != "play") {
+            return UsageError(std::string(force ? "--force" : "--from") + " applies to play only");
         }
         if (name == "record") {
             return RecordCommand(args[1], seconds > 0 ? seconds : 0);
         }
         if (name == "play") {
+            if (int status = 0; !PlayableOrFail(args[1], force, status)) {
+                return status;
+            }
             return PlayCommand(args[1], fromPercent > 0 ? fromPercent : 0);
         }
         if (name == "encode") {
