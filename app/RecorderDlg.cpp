@@ -539,9 +539,15 @@ void CRecorderDlg::OfferLeftover() {
     if (closing || recording || playing || !hasRecording) {
         return; // already decided by the close handling, or the user has recorded or opened since
     }
-    if (PromptSave()) {
+    // A close request meanwhile waits for the answer, as it would for the close handling's prompt.
+    closeHandlingActive = true;
+    const bool keep = PromptSave();
+    if (keep) {
         // Saved, or kept as the window's unsaved recording when the save did not happen.
         OnSave();
+    }
+    closeHandlingActive = false;
+    if (keep) {
         return;
     }
     workingFile.Empty();
