@@ -377,8 +377,12 @@ void CRecorderDlg::OnRecord() {
         return;
     }
     if (hasRecording) {
-        // What the earlier recording showed is gone with it.
-        beforeRecording = {QString::fromUtf8(texts::kNoFileName), QString::fromUtf8(texts::kZeroTime), 0};
+        // What the earlier recording showed is gone with it; Play would play the file opened or
+        // saved last, if any, whose length is not known before it plays.
+        beforeRecording = {filePath.empty()
+                               ? QString::fromUtf8(texts::kNoFileName)
+                               : QFileInfo(QFile::decodeName(QByteArray::fromStdString(filePath))).fileName(),
+                           QString::fromUtf8(texts::kZeroTime), 0};
     }
     paused = false;
     recording = true;

@@ -503,6 +503,24 @@ TEST_F(RecorderTest, ARecordingThatCapturedNothingLeavesTheWindowAsItWasAndSaysW
     }
 }
 
+// The new recording overwrote the unsaved one and captured nothing: there is nothing left to play,
+// save or offer.
+TEST_F(RecorderTest, ARecordingThatCapturedNothingAfterAnUnsavedOneLeavesNothingToSave) {
+    Open();
+    RecordBlocks(2);
+    StopRun();
+    backend->InjectFault({AudioDirection::Input, DeviceOperation::Open, 2, DeviceResult::NoDriver});
+    dialog->OnRecord();
+    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_EQ(script.messages.size(), 1u);
+    EXPECT_FALSE(dialog->HasRecording());
+    ExpectButtons(kIdleButtons);
+    EXPECT_EQ(dialog->TimeDisplayText().toStdString(), "00min 00sec");
+    QTest::keyClick(dialog.get(), Qt::Key_Return);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(script.prompts, 0);
+}
+
 TEST_F(RecorderTest, PlayOfAFileThatVanishedIsRefusedAndTheWindowStaysStopped) {
     Open();
     script.openAnswers.push_back(QString::fromStdString(WriteFrameFile("gone.prm", 100).string()));
