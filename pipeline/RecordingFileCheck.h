@@ -54,9 +54,11 @@ inline RecordingFileCheck CheckRecordingFile(const std::string& path) {
         check.systemError = errno;
     } else if (!S_ISREG(info.st_mode)) {
         check.problem = RecordingFileProblem::NotRegularFile;
-    } else if ((check.bytes = info.st_size) < kPackedFrameBytes) {
+    } else if (info.st_size < kPackedFrameBytes) {
+        check.bytes = info.st_size;
         check.problem = RecordingFileProblem::NoWholeFrame;
     } else {
+        check.bytes = info.st_size;
         while (got < leading.size()) {
             const ssize_t count = ::read(fd, leading.data() + got, leading.size() - got);
             if (count < 0 && errno == EINTR) {
