@@ -67,6 +67,13 @@ void CButtonStates::SetEnded(bool canSave) {
     Enter(StoppedState(canSave));
 }
 
+void CButtonStates::SetIdle() {
+    Enter(DialogState::Idle);
+    playStarted = false;
+    recordStarted = false;
+    MoveFocus(open);
+}
+
 void CButtonStates::Enter(DialogState next) {
     state = next;
     enabled = EnabledButtons(next);

@@ -72,6 +72,9 @@ public:
     void SetOpened();                    // Open: focus to the slider
     void SetSaved();                     // Save: focus to the slider
     void SetEnded(bool canSave);         // end of a run: focus to Play first
+    // Nothing to play or save (a recording that captured nothing, a leftover recording the user did
+    // not want): the start state again, both run kinds cleared, focus to Open.
+    void SetIdle();
 
     // Enables the buttons whose flag is set (clearing their pushed look) and disables the others;
     // the focus stays where it was, on a mark if its holder is now disabled.

@@ -60,6 +60,7 @@ inline constexpr const char* kSaveOntoRecording =
     "this is the file the recorder records into; choose another name";
 inline constexpr const char* kSaveOpenRecordingFailed = "the recording could not be opened";
 inline constexpr const char* kSaveCreateFailed = "the file could not be created";
+inline constexpr const char* kSaveTargetNotFile = "it is not a regular file; choose another name";
 inline constexpr const char* kSaveReadFailed = "reading the recording failed";
 inline constexpr const char* kSaveWriteFailed = "writing the file failed";
 inline constexpr const char* kSaveReasonSeparator = ": ";
@@ -72,10 +73,21 @@ inline constexpr const char* kPlaybackError = "The playback stopped because of a
 inline constexpr const char* kUnknownRunError = "no reason was recorded.";
 inline constexpr const char* kRecordingNotStarted = "The recording could not be started.";
 inline constexpr const char* kPlaybackNotStarted = "The playback of %1 could not be started.";
+// %1 is the folder, %2 the system's reason.
+inline constexpr const char* kRecordingNoWorkingFile =
+    "The recording could not be started: no file to record into can be created in %1 (%2).";
+
+// A file that Open or Play does not hand to the player. %1 is the file, %2 why.
+inline constexpr const char* kNotPlayedTitle = "Not played";
+inline constexpr const char* kNotPlayed = "%1 is not played: %2.\n\n"
+                                          "The recorder plays only its own .prm recordings.";
 
 // The recorder executable's command line.
 inline constexpr const char* kUsage = "Usage: velmar-recorder\n"
                                       "Opens the Velmar Voice Recorder/Player window. Recordings are made "
-                                      "into prm.tmp in the current folder until saved.\n";
+                                      "into prm.tmp in the current folder until saved (prm-2.tmp, "
+                                      "prm-3.tmp, ... for further windows in the same folder); one left "
+                                      "there by a run that ended without closing its window is offered "
+                                      "for saving at the next start.\n";
 
 } // namespace velmar::texts

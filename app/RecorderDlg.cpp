@@ -7,6 +7,7 @@
 #include "app/TimeText.h"
 #include "audio/AudioDevice.h"
 #include "pipeline/Conversions.h"
+#include "pipeline/RecordingFileCheck.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -40,27 +41,15 @@ namespace {
 // After stopping a playback, the close handling waits this long before the window goes.
 constexpr std::chrono::milliseconds kClosePlaybackWait{500};
 
-constexpr const char* kTemporaryFileName = "prm.tmp";
-
 constexpr Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 
-// The current folder and "prm.tmp"; a bare "prm.tmp" when the current folder cannot be read.
-std::string TemporaryRecordingPath() {
+// The folder the program started in; the working file stays there whatever the file dialogs do to
+// the current folder later. "." when it cannot be read.
+std::filesystem::path StartFolder() {
     std::error_code error;
-    const std::filesystem::path folder = std::filesystem::current_path(error);
-    if (error) {
-        return kTemporaryFileName;
-    }
-    return (folder / kTemporaryFileName).string();
-}
-
-// Best effort: a file left behind is removed at the next start.
-void DeleteIfPresent(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_regular_file(path, error)) {
-        std::filesystem::remove(path, error);
-    }
+    std::filesystem::path folder = std::filesystem::current_path(error);
+    return error ? std::filesystem::path(".") : folder;
 }
 
 QIcon LoadApplicationIcon() {
@@ -83,6 +72,8 @@ const char* SaveFailureText(CopyFailure failure) {
         return texts::kSaveOpenRecordingFailed;
     case CopyFailure::CreateTarget:
         return texts::kSaveCreateFailed;
+    case CopyFailure::TargetNotFile:
+        return texts::kSaveTargetNotFile;
     case CopyFailure::Read:
         return texts::kSaveReadFailed;
     case CopyFailure::Write:
@@ -98,7 +89,8 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<CAudioBackend> backend, ModalDialogs 
     : QDialog(nullptr, kDialogFlags)
     , dialogs(std::move(modalDialogs))
     , audioBackend(std::move(backend))
-    , pipeline(*this, *audioBackend) {
+    , pipeline(*this, *audioBackend)
+    , workingFile(StartFolder()) {
     RegisterRecorderArtwork();
 
     // The dialog template: font, title, size and controls in tab order.
@@ -127,9 +119,9 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<CAudioBackend> backend, ModalDialogs 
 
     icon = LoadApplicationIcon();
 
-    // A temporary file left by an earlier run of the program is discarded.
-    tempPath = TemporaryRecordingPath();
-    DeleteIfPresent(tempPath);
+    // The window's own working file. An empty or fragment-only one left by an earlier run has been
+    // emptied; one that holds a recording is offered below.
+    tempPath = workingFile.Path();
     hasRecording = false;
     playing = false;
     recording = false;
@@ -147,6 +139,17 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<CAudioBackend> backend, ModalDialogs 
     paused = false;
 
     OnInitDialog();
+
+    if (workingFile.LeftoverBytes() > 0) {
+        // An unsaved recording of a run that ended without its teardown: the window holds it as its
+        // own unsaved recording, and asks about it as soon as it shows.
+        hasRecording = true;
+        totalTenths = FileBytesToTenths(workingFile.LeftoverBytes());
+        totalText = FormatTenths(totalTenths);
+        ShowTimeText(totalText);
+        buttonStates.SetStopped(true);
+        QTimer::singleShot(0, this, &CRecorderDlg::OfferLeftover);
+    }
 }
 
 void CRecorderDlg::OnInitDialog() {
@@ -197,8 +200,8 @@ CRecorderDlg::~CRecorderDlg() {
         std::lock_guard lock(reportMutex);
         pendingReports.clear();
     }
-    // A recording that was not saved is lost here; only the close request offers to save it.
-    DeleteIfPresent(tempPath);
+    // The working file goes with workingFile: a recording that was not saved is lost here, which
+    // only a window ended without the close handling (by the program, never by a key) can reach.
 }
 
 // ---- Reports ----------------------------------------------------------------------------------
@@ -270,13 +273,23 @@ void CRecorderDlg::DeliverReports() {
 void CRecorderDlg::ApplyStopped() {
     if (!closing) {
         const bool wasRecording = recording;
-        buttonStates.SetEnded(hasRecording);
-        MoveSlider(0);
-        if (recording) {
-            // The recording's last elapsed time is its length.
-            totalText = positionText;
-            totalTenths = positionTenths;
+        if (wasRecording) {
+            // Only a recording that holds a frame is one: a run that captured nothing (a device that
+            // would not open) leaves the window as it was before Record.
+            hasRecording = workingFile.HasWholeFrame();
+            if (hasRecording) {
+                // The recording's last elapsed time is its length.
+                totalText = positionText;
+                totalTenths = positionTenths;
+            } else {
+                fileName = beforeRecording.fileName;
+                totalText = beforeRecording.totalText;
+                totalTenths = beforeRecording.totalTenths;
+                ShowFileName();
+            }
         }
+        EnterStoppedState(true);
+        MoveSlider(0);
         playing = false;
         recording = false;
         ShowTimeText(totalText);
@@ -311,6 +324,10 @@ void CRecorderDlg::ApplyElapsed(int elapsedTenths) {
     }
     positionTenths = elapsedTenths;
     positionText = FormatTenths(elapsedTenths);
+    if (recording && !hasRecording) {
+        // The recording is one from its first frame on.
+        hasRecording = workingFile.HasWholeFrame();
+    }
     ShowTimeText(totalText.isEmpty() ? positionText
                                      : positionText + QString::fromUtf8(texts::kTotalSeparator) + totalText);
 }
@@ -328,19 +345,49 @@ void CRecorderDlg::ApplySliderPercent(int positionPercent) {
 void CRecorderDlg::OnPlay() {
     sliderPos = slider->value();
     const std::string& path = hasRecording ? tempPath : filePath;
-    const bool started = pipeline.StartPlayback(path, sliderPos);
+    const QString shownName = QFile::decodeName(QByteArray::fromStdString(path));
+    // The file opened or saved last may have been replaced since; the recording is the window's own.
+    if (!hasRecording && !CheckPlayable(path, shownName)) {
+        return;
+    }
+    if (!pipeline.StartPlayback(path, sliderPos)) {
+        ShowStartFailure(false, shownName);
+        return;
+    }
     playing = true;
     buttonStates.SetPlaying();
     paused = false;
-    ShowStartFailure(started, QFile::decodeName(QByteArray::fromStdString(path)));
 }
 
 void CRecorderDlg::OnRecord() {
-    paused = false;
+    if (!workingFile.Reclaim()) {
+        ShowMessage(
+            MessageKind::Warning, texts::kRecordingErrorTitle,
+            QString::fromUtf8(texts::kRecordingNoWorkingFile)
+                .arg(QDir::toNativeSeparators(QFileInfo(QString::fromStdString(tempPath)).path()),
+                     QString::fromStdString(std::generic_category().message(workingFile.HoldError()))));
+        return;
+    }
+    tempPath = workingFile.Path();
+    beforeRecording = {fileName, totalText, totalTenths};
     // The pipeline creates the file anew: an earlier recording not yet saved is overwritten.
-    const bool started = pipeline.StartRecording(tempPath);
+    if (!pipeline.StartRecording(tempPath)) {
+        ShowMessage(MessageKind::Warning, texts::kRecordingErrorTitle,
+                    QString::fromUtf8(texts::kRecordingNotStarted));
+        return;
+    }
+    if (hasRecording) {
+        // What the earlier recording showed is gone with it; Play would play the file opened or
+        // saved last, if any, whose length is not known before it plays.
+        beforeRecording = {filePath.empty()
+                               ? QString::fromUtf8(texts::kNoFileName)
+                               : QFileInfo(QFile::decodeName(QByteArray::fromStdString(filePath))).fileName(),
+                           QString::fromUtf8(texts::kZeroTime), 0};
+    }
+    paused = false;
     recording = true;
-    hasRecording = true;
+    // A recording again from its first frame on (see ApplyElapsed).
+    hasRecording = false;
     totalTenths = 0;
     // Until the first elapsed report the recording is empty; its length must not be an earlier one.
     positionTenths = 0;
@@ -350,10 +397,6 @@ void CRecorderDlg::OnRecord() {
     totalText.clear();
     fileName = QString::fromUtf8(texts::kNoFileName);
     ShowFileName();
-    if (!started) {
-        ShowMessage(MessageKind::Warning, texts::kRecordingErrorTitle,
-                    QString::fromUtf8(texts::kRecordingNotStarted));
-    }
 }
 
 void CRecorderDlg::OnPause() {
@@ -367,9 +410,19 @@ void CRecorderDlg::OnStop() {
     // here lets the end of the run act before the stopped state, as a direct report would.
     DeliverReports();
     if (!closing) {
-        buttonStates.SetStopped(hasRecording);
+        EnterStoppedState(false);
     }
     paused = false;
+}
+
+void CRecorderDlg::EnterStoppedState(bool ended) {
+    if (!hasRecording && filePath.empty()) {
+        buttonStates.SetIdle();
+    } else if (ended) {
+        buttonStates.SetEnded(hasRecording);
+    } else {
+        buttonStates.SetStopped(hasRecording);
+    }
 }
 
 // ---- Files ------------------------------------------------------------------------------------
@@ -383,25 +436,46 @@ void CRecorderDlg::OnOpen() {
     sliderPos = 0;
     MoveSlider(0);
     if (const std::optional<QString> chosen = dialogs.chooseOpenFile(*this)) {
-        filePath = ToFileSystemPath(*chosen);
-        fileName = QFileInfo(*chosen).fileName();
+        const std::string path = ToFileSystemPath(*chosen);
         sliderPos = slider->value();
-        const bool started = pipeline.StartPlayback(filePath, sliderPos);
-        buttonStates.SetOpened();
-        playing = true;
-        ShowFileName();
-        hasRecording = false;
-        ShowStartFailure(started, *chosen);
+        // Refused or not started, the window stays as it was, an unsaved recording included.
+        if (CheckPlayable(path, *chosen)) {
+            if (pipeline.StartPlayback(path, sliderPos)) {
+                filePath = path;
+                fileName = QFileInfo(*chosen).fileName();
+                buttonStates.SetOpened();
+                playing = true;
+                ShowFileName();
+                hasRecording = false;
+            } else {
+                ShowStartFailure(false, *chosen);
+            }
+        }
     }
     paused = false;
 }
 
-void CRecorderDlg::OnSave() {
+bool CRecorderDlg::CheckPlayable(const std::string& path, const QString& shownName) {
+    const RecordingFileCheck check = CheckRecordingFile(path);
+    if (check.IsPlayable()) {
+        return true;
+    }
+    ShowMessage(MessageKind::Warning, texts::kNotPlayedTitle,
+                QString::fromUtf8(texts::kNotPlayed)
+                    .arg(QDir::toNativeSeparators(shownName),
+                         QString::fromUtf8(RecordingFileProblemText(check).c_str())));
+    return false;
+}
+
+bool CRecorderDlg::OnSave() {
+    bool saved = false;
     if (const std::optional<QString> chosen = dialogs.chooseSaveFile(*this)) {
         const std::string target = ToFileSystemPath(*chosen);
         const CopyOutcome outcome = CopyRecording(tempPath, target);
         if (outcome.Succeeded()) {
-            DeleteIfPresent(tempPath);
+            // The saved copy is on the disk; the working file stays the window's, empty.
+            workingFile.Empty();
+            saved = true;
             filePath = target;
             fileName = QFileInfo(*chosen).fileName();
             sliderPos = slider->value();
@@ -414,6 +488,7 @@ void CRecorderDlg::OnSave() {
         }
     }
     paused = false;
+    return saved;
 }
 
 bool CRecorderDlg::PromptSave() {
@@ -433,36 +508,77 @@ void CRecorderDlg::closeEvent(QCloseEvent* event) {
         return;
     }
     closeHandlingActive = true;
-    OnClose();
+    const bool mayClose = OnClose();
     closeHandlingActive = false;
+    if (!mayClose) {
+        event->ignore();
+        return;
+    }
     QDialog::closeEvent(event);
 }
 
-void CRecorderDlg::OnClose() {
-    closing = true;
-    if (recording) {
+bool CRecorderDlg::OnClose() {
+    // A recording, or a playback of one, ends as Stop ends it, so that the window is in its stopped
+    // state should it stay open.
+    if (recording || (playing && hasRecording)) {
         OnStop();
-        if (PromptSave()) {
-            OnSave();
-        }
     }
+    closing = true;
     if (playing) {
         OnStop();
         QEventLoop wait;
         QTimer::singleShot(kClosePlaybackWait, &wait, &QEventLoop::quit);
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     }
-    // Offered again if the prompt above was declined or its save did not happen.
-    if (hasRecording && PromptSave()) {
+    // Asked once. Yes with the save dialog cancelled, or a save that failed, keeps the window and the
+    // recording: the user wanted it kept.
+    if (hasRecording && PromptSave() && !OnSave()) {
+        closing = false;
+        return false;
+    }
+    return true;
+}
+
+void CRecorderDlg::OfferLeftover() {
+    if (closing || recording || playing || !hasRecording) {
+        return; // already decided by the close handling, or the user has recorded or opened since
+    }
+    // A close request meanwhile waits for the answer, as it would for the close handling's prompt.
+    closeHandlingActive = true;
+    const bool keep = PromptSave();
+    if (keep) {
+        // Saved, or kept as the window's unsaved recording when the save did not happen.
         OnSave();
     }
+    closeHandlingActive = false;
+    if (keep) {
+        return;
+    }
+    workingFile.Empty();
+    hasRecording = false;
+    totalTenths = 0;
+    totalText = QString::fromUtf8(texts::kZeroTime);
+    ShowTimeText(totalText);
+    buttonStates.SetIdle();
 }
 
 void CRecorderDlg::OnOK() {
     if (recording || playing) {
         return;
     }
+    if (hasRecording) {
+        close();
+        return;
+    }
     accept();
+}
+
+void CRecorderDlg::OnCancel() {
+    if (recording || hasRecording) {
+        close();
+        return;
+    }
+    reject();
 }
 
 void CRecorderDlg::keyPressEvent(QKeyEvent* event) {
@@ -470,6 +586,10 @@ void CRecorderDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         OnOK();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        OnCancel();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -14,6 +14,7 @@
 #include "app/DialogTemplate.h"
 #include "app/ModalDialogs.h"
 #include "app/PositionSlider.h"
+#include "app/WorkingFile.h"
 #include "pipeline/Pipeline.h"
 #include "pipeline/PipelineReports.h"
 
@@ -60,11 +61,16 @@ public:
     void OnPause();
     void OnStop();
     void OnOpen();
-    void OnSave();
+    // True when the recording was saved.
+    bool OnSave();
     void OnAbout();
     void OnHScroll(SliderCode code);
-    // The OK command (Enter): ends the dialog unless a run is under way.
+    // The OK command (Enter): does nothing during a run; with an unsaved recording it is the close
+    // request, otherwise it ends the dialog.
     void OnOK();
+    // The cancel command (Escape): the close request while there is a recording to lose, otherwise
+    // it ends the dialog at once.
+    void OnCancel();
     // Asks whether to save the recording; true unless the prompt ended with No, Escape or its close box.
     bool PromptSave();
 
@@ -91,7 +97,7 @@ public:
 protected:
     // The close request (close box, system menu, Alt+F4): OnClose, then the dialog ends.
     void closeEvent(QCloseEvent* event) override;
-    // Enter runs OnOK; Escape ends the dialog at once.
+    // Enter runs OnOK, Escape OnCancel.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -102,7 +108,15 @@ private:
     };
 
     void OnInitDialog();
-    void OnClose();
+    // The close handling; false when the window stays open because a recording the user wants to
+    // keep was not saved (the save dialog was cancelled or the save failed).
+    bool OnClose();
+    // Offers a recording left in the working file by an earlier run, once the window shows.
+    void OfferLeftover();
+    // The stopped state after a run, or the start state when there is nothing to play.
+    void EnterStoppedState(bool ended);
+    // False, with the reason shown, when `path` must not be handed to the player.
+    bool CheckPlayable(const std::string& path, const QString& shownName);
     void OnFocusChanged(QWidget* previous, QWidget* now);
 
     // Called on a worker thread: queues the report and wakes the window's thread.
@@ -144,7 +158,7 @@ private:
     bool playing = false;      // set by Play and Open, cleared by the end-of-run report
     bool recording = false;    // set by Record, cleared by the end-of-run report
     bool closing = false;      // the close handling (or teardown) has begun: reports change nothing
-    std::string tempPath;      // the temporary recording file, fixed at construction
+    std::string tempPath;      // the working file's path (see CWorkingFile)
     QString totalText;
     QString positionText;
     QString fileName;
@@ -165,6 +179,17 @@ private:
     int positionTenths = 0;
     int sliderPos = 0; // slider position last read, 0 .. 100
     QIcon icon;
+
+    // What a recording replaces, put back when it ends without a single frame.
+    struct BeforeRecording {
+        QString fileName;
+        QString totalText;
+        int totalTenths = 0;
+    };
+    BeforeRecording beforeRecording;
+
+    // Declared after the pipeline: deleted at teardown once the pipeline has stopped writing it.
+    CWorkingFile workingFile;
 
     bool closeHandlingActive = false; // inside OnClose: a second close request waits for it
     QMetaObject::Connection focusConnection;

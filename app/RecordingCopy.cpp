@@ -9,6 +9,8 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 namespace velmar {
 namespace {
@@ -52,6 +54,51 @@ CopyOutcome Failed(CopyFailure failure, int systemError) {
     return CopyOutcome{failure, systemError < 0 ? 0 : systemError};
 }
 
+// Where the copy finally goes: a symbolic link is followed, so that saving over a link replaces the
+// file it leads to, as writing through it always did; a name that does not exist yet stays as it is.
+std::string FinalTarget(const std::string& target) {
+    struct stat linkInfo {};
+    if (::lstat(target.c_str(), &linkInfo) != 0 || !S_ISLNK(linkInfo.st_mode)) {
+        return target;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(target.c_str(), nullptr),
+                                                               &std::free);
+    return resolved ? std::string(resolved.get()) : target;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A new, empty file beside `target`, created with the permissions a new file gets (the umask
+// applies), under a name no one else uses: ".name.<pid>-<n>.part".
+CFileDescriptor CreateBeside(const std::string& target, std::string& created, int& error) {
+    const std::string::size_type slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    constexpr std::size_t kLongestKeptName = 200; // room for the additions within a name's 255 bytes
+    if (name.size() > kLongestKeptName) {
+        name = "prm-save";
+    }
+    for (int n = 0; n < 100; ++n) {
+        created = folder + "." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(n) + ".part";
+        CFileDescriptor file(::open(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (file.IsOpen()) {
+            return file;
+        }
+        error = errno;
+        if (error != EEXIST) {
+            break;
+        }
+    }
+    created.clear();
+    return CFileDescriptor();
+}
+
 } // namespace
 
 CopyOutcome CopyRecording(const std::string& source, const std::string& target) {
@@ -63,24 +110,32 @@ CopyOutcome CopyRecording(const std::string& source, const std::string& target) 
     if (::fstat(input.Get(), &sourceInfo) != 0) {
         return Failed(CopyFailure::OpenSource, errno);
     }
-    // Opening the recording itself for writing would truncate it before a byte is read.
+    const std::string finalTarget = FinalTarget(target);
     struct stat targetInfo {};
-    if (::stat(target.c_str(), &targetInfo) == 0 && targetInfo.st_dev == sourceInfo.st_dev &&
-        targetInfo.st_ino == sourceInfo.st_ino) {
+    const bool replacing = ::stat(finalTarget.c_str(), &targetInfo) == 0;
+    if (replacing && targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
+        // Renaming over the recording would lose its name, and the window's hold on it.
         return Failed(CopyFailure::SameFile, 0);
     }
-
-    CFileDescriptor output(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!output.IsOpen()) {
-        return Failed(CopyFailure::CreateTarget, errno);
+    if (replacing && !S_ISREG(targetInfo.st_mode)) {
+        return Failed(CopyFailure::TargetNotFile, S_ISDIR(targetInfo.st_mode) ? EISDIR : 0);
     }
-    struct stat createdInfo {};
-    const bool regularTarget = ::fstat(output.Get(), &createdInfo) == 0 && S_ISREG(createdInfo.st_mode);
-    const auto removePartial = [&] {
-        if (regularTarget) {
-            ::unlink(target.c_str());
-        }
+
+    std::string partPath;
+    int createError = 0;
+    CFileDescriptor output = CreateBeside(finalTarget, partPath, createError);
+    if (!output.IsOpen()) {
+        return Failed(CopyFailure::CreateTarget, createError);
+    }
+    const auto fail = [&](CopyFailure failure, int error) {
+        (void)output.Close();
+        ::unlink(partPath.c_str());
+        return Failed(failure, error);
     };
+    if (replacing) {
+        // The user replaces the file's content, not who may read it.
+        (void)::fchmod(output.Get(), targetInfo.st_mode & 07777);
+    }
 
     const auto size = static_cast<std::int64_t>(sourceInfo.st_size);
     std::array<std::uint8_t, kSaveChunkBytes> buffer{};
@@ -92,21 +147,30 @@ CopyOutcome CopyRecording(const std::string& source, const std::string& target) 
             break;
         }
         if (const int error = ReadFully(input.Get(), buffer.data(), count); error != 0) {
-            (void)output.Close();
-            removePartial();
-            return Failed(CopyFailure::Read, error);
+            return fail(CopyFailure::Read, error);
         }
         if (const int error = WriteFully(output.Get(), buffer.data(), count); error != 0) {
-            (void)output.Close();
-            removePartial();
-            return Failed(CopyFailure::Write, error);
+            return fail(CopyFailure::Write, error);
         }
     }
-    // A failed close can mean data that never reached the disk.
+    // On the disk before it takes the target's name: a crash then leaves the old file or the new one.
+    if (::fsync(output.Get()) != 0) {
+        return fail(CopyFailure::Write, errno);
+    }
     if (!output.Close()) {
         const int error = errno;
-        removePartial();
+        ::unlink(partPath.c_str());
         return Failed(CopyFailure::Write, error);
+    }
+    if (::rename(partPath.c_str(), finalTarget.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(partPath.c_str());
+        return Failed(CopyFailure::Write, error);
+    }
+    // The new name on the disk too; a folder that cannot be flushed (some file systems) still holds it.
+    const CFileDescriptor folder(::open(FolderOf(finalTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.IsOpen()) {
+        (void)::fsync(folder.Get());
     }
     return CopyOutcome{};
 }

@@ -1,6 +1,7 @@
-// The copy behind Save: the temporary recording is copied byte for byte into the file the user
-// chose, through a 1000-byte buffer. A copy either completes or leaves nothing behind: on any failed
-// read, write or close the partial file is removed, and the recording itself is never touched.
+// The copy behind Save: the temporary recording is copied byte for byte, through a 1000-byte buffer,
+// into a new file beside the one the user chose, flushed to the disk and then renamed over it. A save
+// either completes or changes nothing: on any failure the new file is removed, a file the user chose
+// to replace is left as it was, and the recording itself is never touched.
 #pragma once
 
 #include <string>
@@ -11,11 +12,12 @@ inline constexpr int kSaveChunkBytes = 1000;
 
 enum class CopyFailure {
     None,
-    SameFile,     // the target is the recording itself
-    OpenSource,   // the recording cannot be opened for reading
-    CreateTarget, // the target cannot be created
-    Read,         // reading the recording failed or it ended early
-    Write,        // writing or closing the target failed
+    SameFile,      // the target is the recording itself
+    OpenSource,    // the recording cannot be opened for reading
+    CreateTarget,  // the target cannot be created
+    TargetNotFile, // the target exists and is not a regular file (a device, a FIFO, a folder)
+    Read,          // reading the recording failed or it ended early
+    Write,         // writing, flushing, closing or renaming into the target failed
 };
 
 struct CopyOutcome {
@@ -25,9 +27,9 @@ struct CopyOutcome {
     bool Succeeded() const { return failure == CopyFailure::None; }
 };
 
-// Copies `source` into `target`, creating or replacing it. Refuses a target that is the source
-// itself (same file by device and inode). Only a regular file this call created or truncated is
-// removed after a failure.
+// Copies `source` into `target`, creating or replacing it; a target that is a symbolic link is
+// replaced where the link leads. Refuses a target that is the source itself (same file by device and
+// inode). An existing target keeps its permissions.
 [[nodiscard]] CopyOutcome CopyRecording(const std::string& source, const std::string& target);
 
 } // namespace velmar

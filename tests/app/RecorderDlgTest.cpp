@@ -19,11 +19,17 @@ namespace {
 
 // ---- Start-up and layout ------------------------------------------------------------------------
 
-TEST_F(RecorderTest, StartDeletesATemporaryFileLeftBehind) {
+TEST_F(RecorderTest, StartEmptiesAWorkingFileLeftWithoutAWholeFrameAndAsksNothing) {
     WriteBytes(InFolder("prm.tmp"), {1, 2, 3});
     Open();
-    EXPECT_FALSE(std::filesystem::exists(InFolder("prm.tmp")));
+    QTest::qWait(50); // the time a leftover recording would be offered in
     EXPECT_EQ(std::filesystem::path(dialog->TempPath()), InFolder("prm.tmp"));
+    EXPECT_TRUE(FileBytes(InFolder("prm.tmp")).empty());
+    EXPECT_EQ(script.prompts, 0);
+    EXPECT_FALSE(dialog->HasRecording());
+    ExpectButtons(kIdleButtons);
+    Close();
+    EXPECT_FALSE(std::filesystem::exists(InFolder("prm.tmp"))) << "teardown deletes it";
 }
 
 TEST_F(RecorderTest, OpensIdleWithItsTitleTextsAndFocusOnOpen) {
@@ -360,58 +366,94 @@ TEST_F(RecorderTest, EnterDuringARunDoesNothing) {
     StopRun();
 }
 
-TEST_F(RecorderTest, EnterWhileStoppedClosesWithoutTheSavePrompt) {
+TEST_F(RecorderTest, EnterWithNothingUnsavedClosesWithoutThePrompt) {
     Open();
     RecordBlocks(1);
     StopRun();
+    script.saveAnswers.push_back(QString::fromStdString(InFolder("kept.prm").string()));
+    dialog->OnSave();
     QTest::keyClick(dialog.get(), Qt::Key_Return);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_EQ(script.prompts, 0);
-    Close();
-    EXPECT_FALSE(std::filesystem::exists(InFolder("prm.tmp"))) << "teardown discards the recording";
 }
 
-class RecorderEscape;
+class RecorderKeys;
 
-struct EscapeCase {
+// Enter, Escape and the close box with and without a recording that would be lost.
+struct KeyCase {
     const char* name;
-    std::function<void(RecorderEscape&)> reach;
+    std::function<void(RecorderKeys&)> reach;
+    std::function<void(RecorderKeys&)> press;
+    int prompts; // answered No: the window closes and teardown deletes the working file
 };
 
-class RecorderEscape : public RecorderTest, public ::testing::WithParamInterface<EscapeCase> {
+class RecorderKeys : public RecorderTest, public ::testing::WithParamInterface<KeyCase> {
 public:
     void RecordOne() { RecordBlocks(1); }
     void StopNow() { StopRun(); }
     void PauseNow() { dialog->OnPause(); }
+    void Key(Qt::Key key) { QTest::keyClick(dialog.get(), key); }
+    void CloseBox() { dialog->close(); }
 };
 
-TEST_P(RecorderEscape, ClosesAtOnceWithoutThePrompt) {
+TEST_P(RecorderKeys, AskOnceBeforeALossAndCloseTheWindow) {
     Open(RealTimePlayback());
     GetParam().reach(*this);
-    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    script.promptAnswers = {QDialog::Rejected};
+    GetParam().press(*this);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
-    EXPECT_EQ(script.prompts, 0);
+    EXPECT_EQ(script.prompts, GetParam().prompts);
+    script.promptAnswers.clear();
     // Teardown stops whatever still runs; no report touches the window afterwards.
     Close();
     EXPECT_FALSE(std::filesystem::exists(InFolder("prm.tmp")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Recorder, RecorderEscape,
-                         ::testing::Values(EscapeCase{"Idle", [](auto&) {}},
-                                           EscapeCase{"Recording", [](auto& e) { e.RecordOne(); }},
-                                           EscapeCase{"StoppedUnsaved",
-                                                      [](auto& e) {
-                                                          e.RecordOne();
-                                                          e.StopNow();
-                                                      }},
-                                           EscapeCase{"RecordingPaused",
-                                                      [](auto& e) {
-                                                          e.RecordOne();
-                                                          e.PauseNow();
-                                                      }}),
+const auto kNothing = [](RecorderKeys&) {};
+const auto kRecording = [](RecorderKeys& k) { k.RecordOne(); };
+const auto kStoppedUnsaved = [](RecorderKeys& k) {
+    k.RecordOne();
+    k.StopNow();
+};
+const auto kRecordingPaused = [](RecorderKeys& k) {
+    k.RecordOne();
+    k.PauseNow();
+};
+const auto kEscape = [](RecorderKeys& k) { k.Key(Qt::Key_Escape); };
+const auto kEnter = [](RecorderKeys& k) { k.Key(Qt::Key_Return); };
+const auto kCloseBox = [](RecorderKeys& k) { k.CloseBox(); };
+
+INSTANTIATE_TEST_SUITE_P(Recorder, RecorderKeys,
+                         ::testing::Values(KeyCase{"EscapeIdle", kNothing, kEscape, 0},
+                                           KeyCase{"EscapeRecording", kRecording, kEscape, 1},
+                                           KeyCase{"EscapeStoppedUnsaved", kStoppedUnsaved, kEscape, 1},
+                                           KeyCase{"EscapeRecordingPaused", kRecordingPaused, kEscape, 1},
+                                           KeyCase{"EnterStoppedUnsaved", kStoppedUnsaved, kEnter, 1},
+                                           KeyCase{"CloseBoxIdle", kNothing, kCloseBox, 0},
+                                           KeyCase{"CloseBoxRecording", kRecording, kCloseBox, 1},
+                                           KeyCase{"CloseBoxStoppedUnsaved", kStoppedUnsaved, kCloseBox, 1}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// Yes followed by a cancelled save dialog: the user wants the recording, so nothing may end it.
+TEST_F(RecorderTest, EnterAndEscapeAnsweredYesWithTheSaveCancelledKeepTheWindowAndTheRecording) {
+    Open();
+    RecordBlocks(2);
+    StopRun();
+    const std::vector<std::uint8_t> recorded = FileBytes(dialog->TempPath());
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        script.promptAnswers = {QDialog::Accepted};
+        script.saveAnswers = {std::nullopt};
+        QTest::keyClick(dialog.get(), key);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(dialog->HasRecording());
+        EXPECT_FALSE(dialog->IsClosing());
+        ExpectButtons(kStoppedUnsavedButtons);
+        EXPECT_EQ(FileBytes(dialog->TempPath()), recorded);
+    }
+    EXPECT_EQ(script.prompts, 2);
+}
 
 TEST_F(RecorderTest, EscapeDuringPlaybackThenTeardownStopsIt) {
     Open(RealTimePlayback());
@@ -427,32 +469,74 @@ TEST_F(RecorderTest, EscapeDuringPlaybackThenTeardownStopsIt) {
 
 // ---- Runs that end through an error -------------------------------------------------------------
 
-TEST_F(RecorderTest, ARecordingWithoutAnInputDeviceEndsAndSaysWhy) {
-    VirtualAudioConfig config = CaptureOnRequest();
-    config.inputDevices = 0;
-    Open(std::move(config));
+// A recording whose device never opens captured nothing: the window must not offer to play or save
+// it, and shows again what it showed before Record.
+TEST_F(RecorderTest, ARecordingThatCapturedNothingLeavesTheWindowAsItWasAndSaysWhy) {
+    for (const bool withFile : {false, true}) {
+        SCOPED_TRACE(withFile ? "after a file was opened" : "at start");
+        VirtualAudioConfig config = CaptureOnRequest();
+        config.inputDevices = 0;
+        Open(std::move(config));
+        script.messages.clear();
+        if (withFile) {
+            script.openAnswers.push_back(QString::fromStdString(WriteFrameFile("some.prm", 100).string()));
+            dialog->OnOpen();
+            ASSERT_TRUE(WaitForRunEnd());
+        }
+        const QString timeBefore = dialog->TimeDisplayText();
+        dialog->OnRecord();
+        ASSERT_TRUE(WaitForRunEnd());
+        ASSERT_EQ(script.messages.size(), 1u);
+        EXPECT_EQ(script.messages[0].kind, MessageKind::Warning);
+        EXPECT_EQ(script.messages[0].title.toStdString(), "Recording stopped");
+        EXPECT_TRUE(script.messages[0].text.contains(QStringLiteral("Sound driver is not installed.")))
+            << script.messages[0].text.toStdString();
+        EXPECT_FALSE(dialog->HasRecording());
+        ExpectButtons(withFile ? kStoppedFileButtons : kIdleButtons);
+        EXPECT_EQ(dialog->FileNameText().toStdString(), withFile ? "some.prm" : "Noname.prm");
+        EXPECT_EQ(dialog->TimeDisplayText(), timeBefore);
+        // Nothing to offer when the window closes.
+        dialog->close();
+        EXPECT_EQ(script.prompts, 0);
+        EXPECT_FALSE(dialog->isVisible());
+        Close();
+    }
+}
+
+// The new recording overwrote the unsaved one and captured nothing: there is nothing left to play,
+// save or offer.
+TEST_F(RecorderTest, ARecordingThatCapturedNothingAfterAnUnsavedOneLeavesNothingToSave) {
+    Open();
+    RecordBlocks(2);
+    StopRun();
+    backend->InjectFault({AudioDirection::Input, DeviceOperation::Open, 2, DeviceResult::NoDriver});
     dialog->OnRecord();
     ASSERT_TRUE(WaitForRunEnd());
     ASSERT_EQ(script.messages.size(), 1u);
-    EXPECT_EQ(script.messages[0].kind, MessageKind::Warning);
-    EXPECT_EQ(script.messages[0].title.toStdString(), "Recording stopped");
-    EXPECT_TRUE(script.messages[0].text.contains(QStringLiteral("Sound driver is not installed.")))
-        << script.messages[0].text.toStdString();
-    ExpectButtons(kStoppedUnsavedButtons);
-    EXPECT_EQ(dialog->TimeDisplayText().toStdString(), "0.0sec ")
-        << "an empty recording, not an earlier length";
+    EXPECT_FALSE(dialog->HasRecording());
+    ExpectButtons(kIdleButtons);
+    EXPECT_EQ(dialog->TimeDisplayText().toStdString(), "00min 00sec");
+    QTest::keyClick(dialog.get(), Qt::Key_Return);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(script.prompts, 0);
 }
 
-TEST_F(RecorderTest, APlaybackOfAMissingFileEndsAndNamesTheFile) {
+TEST_F(RecorderTest, PlayOfAFileThatVanishedIsRefusedAndTheWindowStaysStopped) {
     Open();
-    script.openAnswers.push_back(QString::fromStdString(InFolder("gone.prm").string()));
+    script.openAnswers.push_back(QString::fromStdString(WriteFrameFile("gone.prm", 100).string()));
     dialog->OnOpen();
     ASSERT_TRUE(WaitForRunEnd());
+    std::filesystem::remove(InFolder("gone.prm"));
+    dialog->OnPlay();
     ASSERT_EQ(script.messages.size(), 1u);
-    EXPECT_EQ(script.messages[0].title.toStdString(), "Playback stopped");
+    EXPECT_EQ(script.messages[0].title.toStdString(), "Not played");
     EXPECT_TRUE(script.messages[0].text.contains(QStringLiteral("gone.prm")))
         << script.messages[0].text.toStdString();
+    EXPECT_FALSE(dialog->IsPlaying());
     ExpectButtons(kStoppedFileButtons);
+    // Not believed to play: Enter closes the window.
+    QTest::keyClick(dialog.get(), Qt::Key_Return);
+    EXPECT_FALSE(dialog->isVisible());
 }
 
 TEST_F(RecorderTest, AnOutputDeviceFailureDuringPlaybackSaysWhy) {

@@ -2,6 +2,7 @@
 
 #include "app/BitmapButton.h"
 #include "codec/CodecConstants.h"
+#include "codec/FrameFormat.h"
 #include "pipeline/Conversions.h"
 #include "pipeline/PipelineConstants.h"
 
@@ -172,10 +173,25 @@ void RecorderTest::WaitUntilPlaying() {
 }
 
 std::filesystem::path RecorderTest::WriteFrameFile(const std::string& name, int frames) {
-    // Any 18 bytes decode; a repeating pattern gives every frame different fields.
+    // Valid frames whose every field changes from frame to frame, as in a recording: the window
+    // refuses to play a file with many invalid frames.
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(frames) * kPackedFrameBytes);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<std::uint8_t>((i * 37 + 11) & 0xFF);
+    for (int i = 0; i < frames; ++i) {
+        FrameParams params;
+        params.lspIndex = (i * 40503 + 11) & 0xFFFFFF;
+        params.pitchLag = {kMinPitchLag + (i * 7) % (kMaxPitchLagCode + 1),
+                           kMinPitchLag + (i * 13 + 5) % (kMaxPitchLagCode + 1)};
+        for (int k = 0; k < kSubframes; ++k) {
+            SubframeParams& sub = params.sub[k];
+            sub.lagDelta = k % 2 == 1 ? (i + k) % 4 : 1;
+            sub.pitchGainIndex = (i * 5 + k) % kPitchGainRows;
+            sub.pulseGainIndex = (i * 3 + k) % kPulseGainLevels;
+            sub.pulseSigns = (i + k) % 16;
+            sub.pulsePositions = (i * 97 + k * 31) % 2048;
+        }
+        PackFrame(params,
+                  std::span<std::uint8_t, kPackedFrameBytes>(
+                      bytes.data() + static_cast<std::size_t>(i) * kPackedFrameBytes, kPackedFrameBytes));
     }
     const std::filesystem::path path = InFolder(name);
     WriteBytes(path, bytes);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -86,34 +87,81 @@ TEST(RecordingCopy, ATargetThatCannotBeCreatedLeavesNothing) {
     EXPECT_EQ(FileBytes(source), Pattern(100));
 }
 
-TEST(RecordingCopy, AFailedWriteRemovesThePartialCopyAndKeepsTheRecording) {
-    CTempDir dir;
-    const auto source = dir.Path() / "prm.tmp";
-    const auto target = dir.Path() / "kept.prm";
-    test::WriteBytes(source, Pattern(2500));
-    CopyOutcome outcome;
-    {
-        const test::CFileSizeLimit limit(1500);
-        outcome = CopyRecording(source.string(), target.string());
+// Everything in the folder, so a test can prove that no partial copy stayed behind.
+std::vector<std::string> Listing(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
     }
-    EXPECT_EQ(outcome.failure, CopyFailure::Write);
-    EXPECT_EQ(outcome.systemError, EFBIG);
-    EXPECT_FALSE(std::filesystem::exists(target)) << "no partial copy stays behind";
-    EXPECT_EQ(FileBytes(source), Pattern(2500));
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-TEST(RecordingCopy, NeverRemovesATargetThatIsNotARegularFile) {
+// A disk that fills up half-way through the copy, with and without a file of that name already.
+TEST(RecordingCopy, AFailedWriteLeavesAnExistingTargetAsItWasAndNoPartialCopy) {
+    for (const bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "replacing a file" : "a new file");
+        CTempDir dir;
+        const auto source = dir.Path() / "prm.tmp";
+        const auto target = dir.Path() / "kept.prm";
+        test::WriteBytes(source, Pattern(2500));
+        if (existing) {
+            test::WriteBytes(target, std::vector<std::uint8_t>(700, 0xAA));
+        }
+        const auto before = Listing(dir.Path());
+        CopyOutcome outcome;
+        {
+            const test::CFileSizeLimit limit(1500);
+            outcome = CopyRecording(source.string(), target.string());
+        }
+        EXPECT_EQ(outcome.failure, CopyFailure::Write);
+        EXPECT_EQ(outcome.systemError, EFBIG);
+        EXPECT_EQ(Listing(dir.Path()), before) << "no partial copy stays behind";
+        EXPECT_EQ(FileBytes(target),
+                  existing ? std::vector<std::uint8_t>(700, 0xAA) : std::vector<std::uint8_t>{})
+            << "the old file is untouched";
+        EXPECT_EQ(FileBytes(source), Pattern(2500));
+    }
+}
+
+TEST(RecordingCopy, ReplacingKeepsTheFilesPermissionsAndTheLinkThatLeadsToIt) {
+    CTempDir dir;
+    const auto source = dir.Path() / "prm.tmp";
+    test::WriteBytes(source, Pattern(540));
+    std::filesystem::create_directory(dir.Path() / "archive");
+    const auto real = dir.Path() / "archive" / "memo.prm";
+    test::WriteBytes(real, Pattern(90));
+    std::filesystem::permissions(real, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::group_read);
+    const auto link = dir.Path() / "memo.prm";
+    std::filesystem::create_symlink(real, link);
+
+    ASSERT_TRUE(CopyRecording(source.string(), link.string()).Succeeded());
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << "the link still leads to the file";
+    EXPECT_EQ(FileBytes(real), Pattern(540));
+    EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
+    EXPECT_EQ(Listing(dir.Path() / "archive"), std::vector<std::string>{"memo.prm"});
+}
+
+TEST(RecordingCopy, NeverWritesIntoOrRemovesATargetThatIsNotARegularFile) {
     CTempDir dir;
     const auto source = dir.Path() / "prm.tmp";
     test::WriteBytes(source, Pattern(2500));
-    // A name that leads to a device where every write fails: the clean-up must leave it alone. (Through
-    // a link in the test's folder, so a faulty clean-up could only ever remove the link.)
-    const auto target = dir.Path() / "kept.prm";
-    std::filesystem::create_symlink("/dev/full", target);
-    const CopyOutcome outcome = CopyRecording(source.string(), target.string());
-    EXPECT_EQ(outcome.failure, CopyFailure::Write);
-    EXPECT_EQ(outcome.systemError, ENOSPC);
-    EXPECT_TRUE(std::filesystem::is_symlink(target));
+    // A name that leads to a device (through a link in the test's folder, so a faulty clean-up could
+    // only ever remove the link), and a folder.
+    const auto device = dir.Path() / "kept.prm";
+    std::filesystem::create_symlink("/dev/full", device);
+    std::filesystem::create_directory(dir.Path() / "folder.prm");
+    for (const auto& target : {device, dir.Path() / "folder.prm"}) {
+        SCOPED_TRACE(target.string());
+        EXPECT_EQ(CopyRecording(source.string(), target.string()).failure, CopyFailure::TargetNotFile);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(device));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "folder.prm"));
+    EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"folder.prm", "kept.prm", "prm.tmp"}));
 }
 
 } // namespace

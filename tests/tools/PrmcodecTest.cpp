@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cmath>
 
@@ -14,6 +15,10 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kTool = VELMAR_PRMCODEC;
+
+fs::path SpeechInputPcmPath() {
+    return test::DataDir() / "vectors" / "encoder" / "s08_en_m_espeak_enus.pcm";
+}
 
 test::ProcessResult Prmcodec(const std::vector<std::string>& args) {
     return test::RunProcess(kTool, args);
@@ -139,6 +144,52 @@ TEST(Prmcodec, BadInputsAreReportedAndLeaveNoOutput) {
             EXPECT_EQ(Listing(dir.Path()), before);
         }
     }
+}
+
+// The window refuses these files, and so does play; decode and info serve testing and only warn.
+// Every case is refused before any sound device is touched.
+TEST(Prmcodec, PlayRefusesWhatIsNotARecordingWhileDecodeAndInfoOnlyWarn) {
+    test::CTempDir dir;
+    std::vector<std::uint8_t> wav = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    const std::vector<std::uint8_t> pcm = test::ReadBytes(SpeechInputPcmPath());
+    wav.insert(wav.end(), pcm.begin(), pcm.end());
+    test::WriteBytes(dir.Path() / "speech.wav", wav);
+    fs::copy_file(test::DataDir() / "vectors" / "decoder" / "random_bytes.prm", dir.Path() / "random.prm");
+    const fs::path fifo = dir.Path() / "fifo.prm";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        fs::path input;
+        std::string reason;
+        bool decodes; // decode and info go on, with a warning
+    } cases[] = {
+        {dir.Path() / "speech.wav", "it is a WAV (RIFF) file, not a recording", true},
+        {dir.Path() / "random.prm", "of its first 100 frames are invalid", true},
+        {fifo, "it is not a regular file", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        const test::ProcessResult play = Prmcodec({"play", c.input.string()});
+        EXPECT_EQ(play.exitCode, 1);
+        EXPECT_NE(play.err.find("'" + c.input.string() + "' is not played: "), std::string::npos) << play.err;
+        EXPECT_NE(play.err.find(c.reason), std::string::npos) << play.err;
+        EXPECT_EQ(play.err.find("--force") != std::string::npos, c.decodes) << "offered only for a judgement";
+        if (!c.decodes) {
+            continue;
+        }
+        const test::ProcessResult decode =
+            Prmcodec({"decode", c.input.string(), (dir.Path() / "out.wav").string()});
+        EXPECT_EQ(decode.exitCode, 0) << decode.err;
+        EXPECT_NE(decode.err.find("warning: '" + c.input.string() + "': "), std::string::npos) << decode.err;
+        EXPECT_NE(decode.err.find(c.reason), std::string::npos) << decode.err;
+        const test::ProcessResult info = Prmcodec({"info", c.input.string()});
+        EXPECT_EQ(info.exitCode, 0) << info.err;
+        EXPECT_NE(info.err.find(c.reason), std::string::npos) << info.err;
+    }
+    // A recording is decoded without a word of warning.
+    const test::ProcessResult clean = Prmcodec({"info", SpeechVector().string()});
+    EXPECT_EQ(clean.exitCode, 0);
+    EXPECT_EQ(clean.err, "");
+    EXPECT_EQ(Prmcodec({"info", "--force", SpeechVector().string()}).exitCode, 2) << "--force is for play";
 }
 
 TEST(Prmcodec, UnwritableOutputsAreReportedAndLeaveNoOutput) {
@@ -329,7 +380,8 @@ TEST(Prmcodec, HelpAndUsageErrors) {
                                                  {"decode", "--plain", "a.prm", "b.wav"},
                                                  {"transcode", "--enhance", "a.wav", "b.wav"},
                                                  {"play", "--enhance", "a.prm"},
-                                                 {"info", "--plain", "a.prm"}}) {
+                                                 {"info", "--plain", "a.prm"},
+                                                 {"decode", "--force", "a.prm", "b.wav"}}) {
         const test::ProcessResult result = Prmcodec(args);
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;

@@ -7,6 +7,7 @@
 #include "WavWriter.h"
 #include "codec/PostFilter.h"
 #include "codec/SpeechCodec.h"
+#include "pipeline/RecordingFileCheck.h"
 
 #include <unistd.h>
 
@@ -50,6 +51,7 @@ constexpr const char* kUsage =
     "  --from PERCENT          play: start at PERCENT (0-100) of the file\n"
     "  --plain                 play, transcode: the decoder's output without enhancement\n"
     "  --enhance               decode: enhance the speech as play and transcode do\n"
+    "  --force                 play: play a file even though it is plainly not a recording\n"
     "  -h, --help              show this help and exit\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on wrong usage.\n";
@@ -89,6 +91,29 @@ bool OpenFrames(CFrameFileReader& reader, const std::string& path, std::string& 
     return true;
 }
 
+// decode and info serve testing too, so they go on with a file that is plainly not a recording.
+void WarnIfNotARecording(const std::string& path) {
+    const RecordingFileCheck check = CheckRecordingFile(path);
+    if (check.problem == RecordingFileProblem::NotARecording) {
+        std::fprintf(stderr, "prmcodec: warning: '%s': %s; decoding it all the same\n", path.c_str(),
+                     RecordingFileProblemText(check).c_str());
+    }
+}
+
+// play refuses what the recorder window refuses; --force overrides only the judgement of the frames.
+bool PlayableOrFail(const std::string& path, bool force, int& status) {
+    const RecordingFileCheck check = CheckRecordingFile(path);
+    if (check.IsPlayable() || (force && check.problem == RecordingFileProblem::NotARecording)) {
+        return true;
+    }
+    std::string message = "'" + path + "' is not played: " + RecordingFileProblemText(check);
+    if (check.problem == RecordingFileProblem::NotARecording) {
+        message += " (--force plays it all the same)";
+    }
+    status = Fail(message);
+    return false;
+}
+
 void WarnAboutTrailingBytes(const CFrameFileReader& reader, const std::string& path) {
     if (reader.TrailingBytes() != 0) {
         std::fprintf(stderr,
@@ -123,6 +148,7 @@ int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mod
     if (!OpenFrames(reader, inPath, error)) {
         return Fail(error);
     }
+    WarnIfNotARecording(inPath);
     CWavWriter writer;
     if (!writer.Create(outPath, kSampleRate, error)) {
         return Fail(error);
@@ -169,6 +195,7 @@ int Info(const std::string& inPath) {
     if (!OpenFrames(reader, inPath, error)) {
         return Fail(error);
     }
+    WarnIfNotARecording(inPath);
     std::uint64_t invalid = 0;
     PackedFrame frame{};
     for (;;) {
@@ -352,7 +379,7 @@ constexpr Command kCommands[] = {
     {"decode", 2, "decode [--enhance] IN.prm OUT.wav"},
     {"info", 1, "info IN.prm"},
     {"record", 1, "record OUT.prm [--seconds N]"},
-    {"play", 1, "play IN.prm [--from PERCENT] [--plain]"},
+    {"play", 1, "play IN.prm [--from PERCENT] [--plain] [--force]"},
 };
 
 // The value of a numeric option: digits only, within [low, high].
@@ -367,6 +394,7 @@ bool ParseCount(const std::string& text, int low, int high, int& value) {
 int Run(const std::vector<std::string>& allArgs) {
     std::vector<std::string> args;
     bool raw = false;
+    bool force = false;
     int seconds = -1;
     int fromPercent = -1;
     bool plain = false;
@@ -383,6 +411,8 @@ int Run(const std::vector<std::string>& allArgs) {
             plain = true;
         } else if (arg == "--enhance") {
             enhance = true;
+        } else if (arg == "--force") {
+            force = true;
         } else if (arg == "--seconds" || arg == "--from") {
             const bool isSeconds = arg == "--seconds";
             int& value = isSeconds ? seconds : fromPercent;
@@ -415,8 +445,8 @@ int Run(const std::vector<std::string>& allArgs) {
         if (seconds >= 0 && name != "record") {
             return UsageError("--seconds applies to record only");
         }
-        if (fromPercent >= 0 && name != "play") {
-            return UsageError("--from applies to play only");
+        if ((fromPercent >= 0 || force) && name != "play") {
+            return UsageError(std::string(force ? "--force" : "--from") + " applies to play only");
         }
         if (plain && name != "play" && name != "transcode") {
             return UsageError("--plain applies to play and transcode only");
@@ -428,6 +458,9 @@ int Run(const std::vector<std::string>& allArgs) {
             return RecordCommand(args[1], seconds > 0 ? seconds : 0);
         }
         if (name == "play") {
+            if (int status = 0; !PlayableOrFail(args[1], force, status)) {
+                return status;
+            }
             return PlayCommand(args[1], fromPercent > 0 ? fromPercent : 0,
                                plain ? DecodeMode::Plain : DecodeMode::Enhanced);
         }
