@@ -395,9 +395,12 @@ TEST(Loopback, KillingTheSoundServerEndsARecordingWithTheReasonAndKeepsWhatCameB
     const std::string err = ReadText(errLog);
     EXPECT_NE(err.find("recording failed: "), std::string::npos) << err;
     EXPECT_NE(err.find("stopped delivering sound"), std::string::npos) << err;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // Sanitizer builds let every line through: a report must never be swallowed.
     EXPECT_EQ(err.find("Expression '"), std::string::npos) << "library messages reached the terminal:\n"
                                                            << err;
     EXPECT_LT(err.size(), 1000u) << err;
+#endif
     ASSERT_TRUE(std::filesystem::exists(out)) << "what was recorded before is kept";
     const auto bytes = std::filesystem::file_size(out);
     EXPECT_EQ(bytes % 18, 0u);
