@@ -71,6 +71,9 @@ inline constexpr const char* kRecordingError = "The recording stopped because of
 inline constexpr const char* kPlaybackErrorTitle = "Playback stopped";
 inline constexpr const char* kPlaybackError = "The playback stopped because of an error:\n%1";
 inline constexpr const char* kUnknownRunError = "no reason was recorded.";
+// A recording with holes: the machine could not store some of the sound in time. %1 says how much.
+inline constexpr const char* kRecordingLossTitle = "Sound missing";
+inline constexpr const char* kRecordingLoss = "The recording is kept, but %1.";
 inline constexpr const char* kRecordingNotStarted = "The recording could not be started.";
 inline constexpr const char* kPlaybackNotStarted = "The playback of %1 could not be started.";
 // %1 is the folder, %2 the system's reason.

@@ -332,6 +332,19 @@ TEST_F(RecorderTest, PausingAnOpenedFileLeavesTheFocusOnTheSlider) {
     EXPECT_EQ(FocusHolder(), &dialog->Slider()) << "Open sets no run kind, so Pause moves nothing";
 }
 
+TEST_F(RecorderTest, ARecordingWithHolesSaysHowMuchSoundIsMissing) {
+    // Accelerated input without credit captures far faster than the encoder stores: blocks are lost.
+    Open(VirtualAudioConfig{});
+    dialog->OnRecord();
+    ASSERT_TRUE(backend->WaitForCaptured(300 * kCaptureBlockSamples, kGuiTimeout));
+    dialog->OnStop();
+    ASSERT_TRUE(WaitFor([&] { return !script.messages.empty(); }));
+    EXPECT_EQ(script.messages[0].title.toStdString(), "Sound missing");
+    EXPECT_TRUE(script.messages[0].text.contains(QStringLiteral(" s of audio could not be stored in time and is missing")))
+        << script.messages[0].text.toStdString();
+    EXPECT_TRUE(dialog->HasRecording()) << "the recording with its holes is kept";
+}
+
 TEST_F(RecorderTest, AfterARecordingFailedAndAPlayBothKindsAreSetAndPlayWins) {
     Open(RealTimePlayback());
     RecordBlocks(10);
