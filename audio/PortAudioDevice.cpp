@@ -10,7 +10,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace velmar {
 namespace {
@@ -107,8 +106,12 @@ public:
     }
 
     std::string ErrorText(DeviceResult result) const override {
-        std::string text = DeviceResultText(result);
         std::lock_guard lock(detailMutex);
+        if (!stoppedText.empty()) {
+            // The stream died while it ran: what happened says more than the result code.
+            return stoppedText;
+        }
+        std::string text = DeviceResultText(result);
         if (!lastDetail.empty()) {
             text += " (" + lastDetail + ")";
         }
@@ -187,8 +190,11 @@ protected:
         }
         // A stream that fails while it runs has lost its device or sound server: say that, with
         // PortAudio's words for the details.
-        Remember(error, Direction() == AudioDirection::Input ? "the input device stopped delivering sound"
-                                                             : "the output device stopped taking sound");
+        Remember(error);
+        std::lock_guard lock(detailMutex);
+        stoppedText = std::string(Direction() == AudioDirection::Input ? "The input device stopped delivering sound"
+                                                                       : "The output device stopped taking sound") +
+                      " (" + lastDetail + "). Was the sound server stopped or the device unplugged?";
         return FromPaError(error);
     }
 
@@ -209,16 +215,13 @@ private:
         return Direction() == AudioDirection::Input ? info.maxInputChannels : info.maxOutputChannels;
     }
 
-    void Remember(PaError error, std::string_view what = {}) {
-        std::string detail = what.empty() ? std::string() : std::string(what) + ": ";
-        detail += Pa_GetErrorText(error);
+    void Remember(PaError error) {
+        std::string detail = Pa_GetErrorText(error);
         if (error == paUnanticipatedHostError) {
             const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
             if (host != nullptr && host->errorText != nullptr && *host->errorText != '\0') {
                 detail += ": ";
                 detail += host->errorText;
-            } else if (!what.empty()) {
-                detail += " (was the sound server stopped or the device unplugged?)";
             }
         }
         std::lock_guard lock(detailMutex);
@@ -227,7 +230,8 @@ private:
 
     PaStream* stream = nullptr; // used under the buffer queue's rules: one stream call at a time
     mutable std::mutex detailMutex;
-    std::string lastDetail; // PortAudio's words for the last failure
+    std::string lastDetail;  // PortAudio's words for the last failure
+    std::string stoppedText; // set when the running stream failed; the device is then done
 };
 
 } // namespace
