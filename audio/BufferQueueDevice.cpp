@@ -209,16 +209,21 @@ void CBufferQueueDevice::Complete(DeviceBuffer& buffer, int samples) {
     buffer.flags.store((flags & ~kBufferInQueue) | kBufferDone, std::memory_order_release);
 }
 
+void CBufferQueueDevice::StopStreamOnDeviceThread(std::unique_lock<std::mutex>& lock, bool drain) {
+    // Busy while unlocked: a reset or close waits for the stream call to finish.
+    busy = true;
+    lock.unlock();
+    StopStream(drain);
+    lock.lock();
+    busy = false;
+    streamRunning = false;
+    idle.notify_all();
+}
+
 void CBufferQueueDevice::Fail(std::unique_lock<std::mutex>& lock, DeviceResult result) {
     failure = result;
     if (streamRunning) {
-        busy = true;
-        lock.unlock();
-        StopStream(false);
-        lock.lock();
-        busy = false;
-        streamRunning = false;
-        idle.notify_all();
+        StopStreamOnDeviceThread(lock, false);
     }
     started = false;
     HandBackAll();
@@ -256,13 +261,7 @@ void CBufferQueueDevice::DeviceThread() {
             // An output that ran dry gets a moment for the next buffer before its stream stops, so
             // a buffer queued a little late does not cost a stop and a restart.
             if (!wake.wait_for(lock, kIdleGrace, hasWork)) {
-                busy = true;
-                lock.unlock();
-                StopStream(true);
-                lock.lock();
-                busy = false;
-                streamRunning = false;
-                idle.notify_all();
+                StopStreamOnDeviceThread(lock, true);
                 continue;
             }
         } else {
@@ -273,13 +272,7 @@ void CBufferQueueDevice::DeviceThread() {
         }
         if (!WantsTransfer()) {
             // Paused output: let the stream play what it holds, then stop it until Restart.
-            busy = true;
-            lock.unlock();
-            StopStream(true);
-            lock.lock();
-            busy = false;
-            streamRunning = false;
-            idle.notify_all();
+            StopStreamOnDeviceThread(lock, true);
             continue;
         }
         const std::uint64_t startGeneration = Generation();

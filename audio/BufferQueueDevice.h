@@ -78,6 +78,8 @@ private:
     void NoteInputPeak(std::span<const std::int16_t> samples);
     void Complete(DeviceBuffer& buffer, int samples);
     void StopStreamLocked(std::unique_lock<std::mutex>& lock, bool drain);
+    // The device thread stops the stream, letting go of the lock for the stream call.
+    void StopStreamOnDeviceThread(std::unique_lock<std::mutex>& lock, bool drain);
     // The stream failed with `result` during a run that no reset interrupted: stop it, hand every
     // buffer back (an input buffer with the samples it got) and move nothing more until closed.
     void Fail(std::unique_lock<std::mutex>& lock, DeviceResult result);

@@ -215,23 +215,18 @@ bool CPipeline::TogglePause() {
     // The run's pause is a state of the pipeline, set from the moment the run starts: an engine that
     // registers later (its thread still starting, its device still opening) takes it over.
     std::lock_guard lock(registryMutex);
-    if (CaptureRunAlive()) {
-        const bool pause = !runPaused.load(std::memory_order_relaxed);
-        runPaused.store(pause, std::memory_order_relaxed);
-        if (captureEngine != nullptr) {
-            pause ? captureEngine->Pause() : captureEngine->Resume();
-        }
-        return pause;
+    const bool capturing = CaptureRunAlive();
+    if (!capturing && !PlaybackRunAlive()) {
+        return false;
     }
-    if (PlaybackRunAlive()) {
-        const bool pause = !runPaused.load(std::memory_order_relaxed);
-        runPaused.store(pause, std::memory_order_relaxed);
-        if (playbackEngine != nullptr) {
-            pause ? playbackEngine->Pause() : playbackEngine->Restart();
-        }
-        return pause;
+    const bool pause = !runPaused.load(std::memory_order_relaxed);
+    runPaused.store(pause, std::memory_order_relaxed);
+    if (capturing && captureEngine != nullptr) {
+        pause ? captureEngine->Pause() : captureEngine->Resume();
+    } else if (!capturing && playbackEngine != nullptr) {
+        pause ? playbackEngine->Pause() : playbackEngine->Restart();
     }
-    return false;
+    return pause;
 }
 
 void CPipeline::Seek(int positionPercent) {

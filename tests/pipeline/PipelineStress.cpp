@@ -100,6 +100,21 @@ bool Check(bool condition, const char* what, int cycle) {
     return condition;
 }
 
+// Stops the run of `cycle`; the failures found: a run still going, or its end not reported once.
+int StopAndCheck(CPipeline& pipeline, const CCountingReports& reports, int stoppedBefore, Progress& progress,
+                 int cycle) {
+    progress.At("Stop", cycle);
+    (void)pipeline.Stop();
+    int failures = 0;
+    failures +=
+        Check(!pipeline.IsRecording() && !pipeline.IsPlaying(), "still running after Stop", cycle) ? 0 : 1;
+    failures +=
+        Check(reports.stopped.load() == stoppedBefore + 1, "the end of the run was not reported once", cycle)
+            ? 0
+            : 1;
+    return failures;
+}
+
 int RecordCycles(int cycles, std::uint32_t seed, const std::string& folder, Progress& progress) {
     std::mt19937 rng(seed);
     CVirtualAudioBackend backend({.pacing = Pacing::RealTime});
@@ -125,13 +140,7 @@ int RecordCycles(int cycles, std::uint32_t seed, const std::string& folder, Prog
             (void)pipeline.TogglePause();
             Spin(rng, 20000);
         }
-        progress.At("Stop (recording)", cycle);
-        (void)pipeline.Stop();
-        failures += Check(!pipeline.IsRecording(), "still recording after Stop", cycle) ? 0 : 1;
-        failures += Check(reports.stopped.load() == stoppedBefore + 1,
-                          "the end of the run was not reported once", cycle)
-                        ? 0
-                        : 1;
+        failures += StopAndCheck(pipeline, reports, stoppedBefore, progress, cycle);
     }
     ::unlink(path.c_str());
     failures += Check(backend.OpenDevices() == 0, "a device was left open", cycles) ? 0 : 1;
@@ -189,13 +198,7 @@ int PlaybackCycles(int cycles, std::uint32_t seed, const std::string& folder, Pr
                 break;
             }
         }
-        progress.At("Stop (playback)", cycle);
-        (void)pipeline.Stop();
-        failures += Check(!pipeline.IsPlaying(), "still playing after Stop", cycle) ? 0 : 1;
-        failures += Check(reports.stopped.load() == stoppedBefore + 1,
-                          "the end of the run was not reported once", cycle)
-                        ? 0
-                        : 1;
+        failures += StopAndCheck(pipeline, reports, stoppedBefore, progress, cycle);
     }
     ::unlink(path.c_str());
     failures += Check(backend.OpenDevices() == 0, "a device was left open", cycles) ? 0 : 1;
