@@ -1,6 +1,7 @@
 #include "codec/LpcAnalysis.h"
 
 #include "codec/Arithmetic.h"
+#include "codec/Kernels.h"
 #include "codec/SpeechCodec.h"
 #include "codec/tables/AnalysisTables.h"
 #include "codec/tables/LspTables.h"
@@ -32,27 +33,6 @@ constexpr std::uint16_t kSineSummaryBit = 0x8000;
 constexpr double kQuantiserPrediction = 0.375;
 
 using AnalysisSegment = std::array<double, kAnalysisWindowSize>;
-
-// Raw autocorrelations sum w[n] w[n + k] for the lags k = first .. first + count - 1, each summed in
-// ascending n; the lags are accumulated side by side over the range they share.
-template <int First, int Count>
-void Autocorrelate(const AnalysisSegment& w, std::array<double, kLpcOrder + 1>& sums) noexcept {
-    std::array<double, Count> acc{};
-    constexpr int kShared = kAnalysisWindowSize - (First + Count - 1);
-    for (int n = 0; n < kShared; ++n) {
-#pragma GCC unroll 8
-        for (int c = 0; c < Count; ++c) {
-            acc[c] += w[n] * w[n + First + c];
-        }
-    }
-#pragma GCC unroll 8
-    for (int c = 0; c < Count; ++c) {
-        for (int n = kShared; n < kAnalysisWindowSize - First - c; ++n) {
-            acc[c] += w[n] * w[n + First + c];
-        }
-        sums[First + c] = acc[c];
-    }
-}
 
 } // namespace
 
@@ -127,8 +107,7 @@ SubframeLpcSets AnalyseLpc(std::span<const double, kLpcHistory> lpcHistory, Cons
             w[n] = AnalysisWindow[n] * segment[n];
         }
         std::array<double, kLpcOrder + 1> sums{};
-        Autocorrelate<0, 6>(w, sums);
-        Autocorrelate<6, 5>(w, sums);
+        Kernels().autocorrelate(w.data(), sums.data());
         const double r0 = kNoiseFloorFactor * sums[0] / kAutocorrelationScale;
         Autocorrelations r{};
         if (r0 != 0.0) {

@@ -1,6 +1,7 @@
 #include "codec/PulseSearch.h"
 
 #include "codec/Arithmetic.h"
+#include "codec/Kernels.h"
 #include "codec/tables/PulseTables.h"
 
 #include <bit>
@@ -103,29 +104,8 @@ ImpulseCorrelations CorrelateImpulse(const SubframeVector& h) noexcept {
 }
 
 BackwardTarget BackwardFilterTarget(const SubframeVector& h, ConstSubframeSignal t) noexcept {
-    // Six neighbouring outputs are summed side by side, each in ascending i: first over the terms
-    // they all have, then each over its own longer tail.
-    constexpr int kBlock = 6;
-    static_assert(kSubframeSamples % kBlock == 0);
     BackwardTarget d{};
-    for (int n = 0; n < kSubframeSamples; n += kBlock) {
-        std::array<double, kBlock> acc{};
-        const int shared = kSubframeSamples - n - (kBlock - 1);
-        for (int i = 0; i < shared; ++i) {
-            const double hi = h[i];
-#pragma GCC unroll 6
-            for (int r = 0; r < kBlock; ++r) {
-                acc[r] += t[n + r + i] * hi;
-            }
-        }
-#pragma GCC unroll 6
-        for (int r = 0; r < kBlock; ++r) {
-            for (int i = shared; i < kSubframeSamples - n - r; ++i) {
-                acc[r] += t[n + r + i] * h[i];
-            }
-            d[n + r] = acc[r];
-        }
-    }
+    Kernels().backwardFilter(h.data(), t.data(), d.data());
     return d;
 }
 

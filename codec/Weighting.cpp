@@ -1,6 +1,7 @@
 #include "codec/Weighting.h"
 
 #include "codec/Arithmetic.h"
+#include "codec/Kernels.h"
 #include "codec/tables/AnalysisTables.h"
 
 #include <algorithm>
@@ -62,33 +63,8 @@ void WeightSpeech(FrameSignal x, const SubframeWeightings& weightings, FilterMem
 int EstimateOpenLoopPitch(WeightedBuffer buf, int start) noexcept {
     assert(start >= kWeightedHistory && start + kOpenLoopWindow <= kWeightedBufferSize);
     const double* b = buf.data();
-    // The correlations of fourteen neighbouring lags are summed side by side, each in ascending
-    // order, two to a register; the lags past the last one are computed and ignored.
-    constexpr int kLags = kOpenLoopMaxLag - kOpenLoopMinLag + 1;
-    constexpr int kPairs = 7;
-    constexpr int kLagBlock = 2 * kPairs;
-    constexpr int kBlocks = (kLags + kLagBlock - 1) / kLagBlock;
-    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock - 1 <= kWeightedHistory); // stays inside buf
-    std::array<double, kBlocks * kLagBlock> correlation{};
-    const double* x = b + start;
-    for (int block = 0; block < kBlocks; ++block) {
-        const int lag = kOpenLoopMinLag + kLagBlock * block;
-        // Pair p holds the lags (lag + 2p + 1, lag + 2p) in its lanes.
-        std::array<DoublePair, kPairs> acc{};
-        const double* past = x - lag - 1;
-        for (int i = 0; i < kOpenLoopWindow; ++i) {
-            const DoublePair xi = {x[i], x[i]};
-#pragma GCC unroll 8
-            for (int p = 0; p < kPairs; ++p) {
-                acc[p] += xi * LoadPair(past + i - 2 * p);
-            }
-        }
-        double* out = correlation.data() + kLagBlock * block;
-        for (int p = 0; p < kPairs; ++p) {
-            out[2 * p] = acc[p][1];
-            out[2 * p + 1] = acc[p][0];
-        }
-    }
+    std::array<double, kLagCorrelationSlots> correlation;
+    Kernels().correlateLags(b + start, correlation.data());
 
     int bestLag = kOpenLoopMinLag;
     double bestR2 = 0.0;

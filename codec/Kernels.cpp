@@ -1,0 +1,328 @@
+#include "codec/Kernels.h"
+
+#include "codec/Arithmetic.h"
+#include "codec/CodecConstants.h"
+#include "codec/tables/PitchTables.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+
+namespace velmar {
+
+#if defined(VELMAR_HAVE_AVX2_KERNELS)
+extern const KernelSet kAvx2Kernels; // KernelsAvx2.cpp
+#endif
+
+namespace {
+
+constexpr int kAnalysisLags = kLpcOrder + 1;
+constexpr int kOpenLoopLags = kOpenLoopMaxLag - kOpenLoopMinLag + 1;
+
+} // namespace
+
+constexpr PitchTapColumnTable kPitchTapColumns = [] {
+    PitchTapColumnTable table{};
+    for (int m = 0; m < kPitchTableWidth; ++m) {
+        for (int row = 0; row < kPitchGainRows; ++row) {
+            table.column[m][row] = PitchTapTable[row][m];
+        }
+    }
+    return table;
+}();
+
+namespace reference {
+
+void CausalConvolution(const double* x, const double* h, double* y) noexcept {
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        double sum = 0.0;
+        for (int m = 0; m <= n; ++m) {
+            sum += x[m] * h[n - m];
+        }
+        y[n] = sum;
+    }
+}
+
+void CorrelateTaps(const double* t, const double* y, double* c) noexcept {
+    auto dot = [](const double* a, const double* b) { return DotProduct(a, b, kSubframeSamples); };
+    const double* yi[kPitchTaps];
+    for (int i = 0; i < kPitchTaps; ++i) {
+        yi[i] = y + kSubframeSamples * i;
+    }
+    for (int i = 0; i < kPitchTaps; ++i) {
+        c[i] = dot(t, yi[i]);
+        c[kPitchTaps + i] = 0.5 * dot(yi[i], yi[i]);
+    }
+    int k = 2 * kPitchTaps;
+    for (int i = 1; i < kPitchTaps; ++i) {
+        for (int j = 0; j < i; ++j) {
+            c[k++] = dot(yi[i], yi[j]);
+        }
+    }
+}
+
+void ScoreRows(const double* c, double* scores) noexcept {
+    for (int row = 0; row < kPitchGainRows; ++row) {
+        scores[row] = DotProduct(c, PitchTapTable[row].data(), kPitchTableWidth);
+    }
+}
+
+void CorrelateLags(const double* x, double* correlation) noexcept {
+    for (int k = 0; k < kOpenLoopLags; ++k) {
+        correlation[k] = DotProduct(x, x - kOpenLoopMinLag - k, kOpenLoopWindow);
+    }
+}
+
+void BackwardFilter(const double* h, const double* t, double* d) noexcept {
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        d[n] = DotProduct(t + n, h, kSubframeSamples - n);
+    }
+}
+
+void Autocorrelate(const double* w, double* sums) noexcept {
+    for (int k = 0; k < kAnalysisLags; ++k) {
+        sums[k] = DotProduct(w, w + k, kAnalysisWindowSize - k);
+    }
+}
+
+} // namespace reference
+
+namespace {
+
+// Portable versions: independent sums side by side, two to an SSE2-sized vector.
+
+void CausalConvolutionPortable(const double* x, const double* h, double* y) noexcept {
+    // Twelve outputs are accumulated over the terms they share, then each adds its own remaining
+    // terms, still in ascending m.
+    constexpr int kPairs = 6;
+    constexpr int kBlock = 2 * kPairs;
+    static_assert(kSubframeSamples % kBlock == 0);
+    for (int n = 0; n < kSubframeSamples; n += kBlock) {
+        std::array<DoublePair, kPairs> acc{};
+        for (int m = 0; m <= n; ++m) {
+            const DoublePair xm = {x[m], x[m]};
+            const double* hm = h + n - m;
+#pragma GCC unroll 6
+            for (int p = 0; p < kPairs; ++p) {
+                acc[p] += xm * LoadPair(hm + 2 * p);
+            }
+        }
+        std::array<double, kBlock> out{};
+        for (int p = 0; p < kPairs; ++p) {
+            out[2 * p] = acc[p][0];
+            out[2 * p + 1] = acc[p][1];
+        }
+        // Term m = n + j of output n + r, in ascending j for every r.
+#pragma GCC unroll 12
+        for (int j = 1; j < kBlock; ++j) {
+#pragma GCC unroll 12
+            for (int r = j; r < kBlock; ++r) {
+                out[r] += x[n + j] * h[r - j];
+            }
+        }
+        std::copy(out.begin(), out.end(), y + n);
+    }
+}
+
+void CorrelateTapsPortable(const double* t, const double* y, double* c) noexcept {
+    const double* y0 = y;
+    const double* y1 = y + kSubframeSamples;
+    const double* y2 = y + 2 * kSubframeSamples;
+    const double* y3 = y + 3 * kSubframeSamples;
+    const double* y4 = y + 4 * kSubframeSamples;
+    double t0 = 0.0, t1 = 0.0, t2 = 0.0, t3 = 0.0, t4 = 0.0;
+    double e0 = 0.0, e1 = 0.0, e2 = 0.0, e3 = 0.0, e4 = 0.0;
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const double tn = t[n];
+        t0 += tn * y0[n];
+        t1 += tn * y1[n];
+        t2 += tn * y2[n];
+        t3 += tn * y3[n];
+        t4 += tn * y4[n];
+        e0 += y0[n] * y0[n];
+        e1 += y1[n] * y1[n];
+        e2 += y2[n] * y2[n];
+        e3 += y3[n] * y3[n];
+        e4 += y4[n] * y4[n];
+    }
+    double x10 = 0.0, x20 = 0.0, x21 = 0.0, x30 = 0.0, x31 = 0.0;
+    double x32 = 0.0, x40 = 0.0, x41 = 0.0, x42 = 0.0, x43 = 0.0;
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        x10 += y1[n] * y0[n];
+        x20 += y2[n] * y0[n];
+        x21 += y2[n] * y1[n];
+        x30 += y3[n] * y0[n];
+        x31 += y3[n] * y1[n];
+        x32 += y3[n] * y2[n];
+        x40 += y4[n] * y0[n];
+        x41 += y4[n] * y1[n];
+        x42 += y4[n] * y2[n];
+        x43 += y4[n] * y3[n];
+    }
+    const double all[kPitchTableWidth] = {t0,  t1,  t2,  t3,  t4,  0.5 * e0, 0.5 * e1, 0.5 * e2, 0.5 * e3, 0.5 * e4,
+                                          x10, x20, x21, x30, x31, x32,      x40,      x41,      x42,      x43};
+    std::copy(all, all + kPitchTableWidth, c);
+}
+
+void ScoreRowsPortable(const double* c, double* scores) noexcept {
+    // Six rows side by side, each summed in column order.
+    constexpr int kRowBlock = 6;
+    static_assert(kPitchGainRows % kRowBlock == 0);
+    for (int row = 0; row < kPitchGainRows; row += kRowBlock) {
+        std::array<double, kRowBlock> sum{};
+        for (int m = 0; m < kPitchTableWidth; ++m) {
+#pragma GCC unroll 6
+            for (int r = 0; r < kRowBlock; ++r) {
+                sum[r] += c[m] * PitchTapTable[row + r][m];
+            }
+        }
+        std::copy(sum.begin(), sum.end(), scores + row);
+    }
+}
+
+void CorrelateLagsPortable(const double* x, double* correlation) noexcept {
+    // Fourteen neighbouring lags side by side, two to a register; lags past the last are computed
+    // and ignored.
+    constexpr int kPairs = 7;
+    constexpr int kLagBlock = 2 * kPairs;
+    constexpr int kBlocks = (kOpenLoopLags + kLagBlock - 1) / kLagBlock;
+    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock <= kWeightedHistory && kBlocks * kLagBlock <= kLagCorrelationSlots);
+    for (int block = 0; block < kBlocks; ++block) {
+        const int lag = kOpenLoopMinLag + kLagBlock * block;
+        // Pair p holds the lags (lag + 2p + 1, lag + 2p) in its lanes.
+        std::array<DoublePair, kPairs> acc{};
+        const double* past = x - lag - 1;
+        for (int i = 0; i < kOpenLoopWindow; ++i) {
+            const DoublePair xi = {x[i], x[i]};
+#pragma GCC unroll 8
+            for (int p = 0; p < kPairs; ++p) {
+                acc[p] += xi * LoadPair(past + i - 2 * p);
+            }
+        }
+        double* out = correlation + kLagBlock * block;
+        for (int p = 0; p < kPairs; ++p) {
+            out[2 * p] = acc[p][1];
+            out[2 * p + 1] = acc[p][0];
+        }
+    }
+}
+
+void BackwardFilterPortable(const double* h, const double* t, double* d) noexcept {
+    // Six neighbouring outputs side by side, each in ascending i: first over the terms they all
+    // have, then each over its own longer tail.
+    constexpr int kBlock = 6;
+    static_assert(kSubframeSamples % kBlock == 0);
+    for (int n = 0; n < kSubframeSamples; n += kBlock) {
+        std::array<double, kBlock> acc{};
+        const int shared = kSubframeSamples - n - (kBlock - 1);
+        for (int i = 0; i < shared; ++i) {
+            const double hi = h[i];
+#pragma GCC unroll 6
+            for (int r = 0; r < kBlock; ++r) {
+                acc[r] += t[n + r + i] * hi;
+            }
+        }
+#pragma GCC unroll 6
+        for (int r = 0; r < kBlock; ++r) {
+            for (int i = shared; i < kSubframeSamples - n - r; ++i) {
+                acc[r] += t[n + r + i] * h[i];
+            }
+            d[n + r] = acc[r];
+        }
+    }
+}
+
+template <int First, int Count>
+void AutocorrelateBlock(const double* w, double* sums) noexcept {
+    std::array<double, Count> acc{};
+    constexpr int kShared = kAnalysisWindowSize - (First + Count - 1);
+    for (int n = 0; n < kShared; ++n) {
+#pragma GCC unroll 8
+        for (int c = 0; c < Count; ++c) {
+            acc[c] += w[n] * w[n + First + c];
+        }
+    }
+#pragma GCC unroll 8
+    for (int c = 0; c < Count; ++c) {
+        for (int n = kShared; n < kAnalysisWindowSize - First - c; ++n) {
+            acc[c] += w[n] * w[n + First + c];
+        }
+        sums[First + c] = acc[c];
+    }
+}
+
+void AutocorrelatePortable(const double* w, double* sums) noexcept {
+    AutocorrelateBlock<0, 6>(w, sums);
+    AutocorrelateBlock<6, 5>(w, sums);
+}
+
+constexpr KernelSet kPortableKernels = {
+    CausalConvolutionPortable, CorrelateTapsPortable,  ScoreRowsPortable,
+    CorrelateLagsPortable,     BackwardFilterPortable, AutocorrelatePortable,
+};
+
+struct Dispatch {
+    std::array<KernelPath, 2> paths{};
+    int pathCount = 0;
+    std::atomic<const KernelSet*> active{&kPortableKernels};
+    std::atomic<KernelPath> activePath{KernelPath::Portable};
+
+    Dispatch() noexcept {
+        paths[pathCount++] = KernelPath::Portable;
+#if defined(VELMAR_HAVE_AVX2_KERNELS)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx2")) {
+            paths[pathCount++] = KernelPath::Avx2;
+            active.store(&kAvx2Kernels, std::memory_order_release);
+            activePath.store(KernelPath::Avx2, std::memory_order_release);
+        }
+#endif
+    }
+};
+
+Dispatch& TheDispatch() noexcept {
+    static Dispatch dispatch;
+    return dispatch;
+}
+
+} // namespace
+
+std::span<const KernelPath> AvailableKernelPaths() noexcept {
+    const Dispatch& d = TheDispatch();
+    return {d.paths.data(), static_cast<std::size_t>(d.pathCount)};
+}
+
+const KernelSet& Kernels() noexcept {
+    return *TheDispatch().active.load(std::memory_order_acquire);
+}
+
+KernelPath ActiveKernelPath() noexcept {
+    return TheDispatch().activePath.load(std::memory_order_acquire);
+}
+
+const KernelSet* KernelSetFor(KernelPath path) noexcept {
+    switch (path) {
+    case KernelPath::Portable:
+        return &kPortableKernels;
+    case KernelPath::Avx2:
+#if defined(VELMAR_HAVE_AVX2_KERNELS)
+        return &kAvx2Kernels;
+#else
+        return nullptr;
+#endif
+    }
+    return nullptr;
+}
+
+bool ForceKernelPath(KernelPath path) noexcept {
+    Dispatch& d = TheDispatch();
+    const auto available = AvailableKernelPaths();
+    if (std::find(available.begin(), available.end(), path) == available.end()) {
+        return false;
+    }
+    d.active.store(KernelSetFor(path), std::memory_order_release);
+    d.activePath.store(path, std::memory_order_release);
+    return true;
+}
+
+} // namespace velmar

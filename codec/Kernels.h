@@ -1,0 +1,72 @@
+// The codec's hot loops, each in three versions: a plain reference (the straightforward loop, in
+// index order), a portable version (two sums side by side in SSE2-sized vectors, which any GCC
+// target lowers) and, on x86-64, an AVX2 version with four sums to a register. Every version
+// computes every sum in the same order, only more of them at once, so all give identical doubles;
+// which one runs is chosen once from what the processor supports.
+//
+// The kernels work on raw arrays of the sizes stated, so that the AVX2 versions, compiled on their
+// own, share no inline code with the rest of the codec.
+#pragma once
+
+#include "codec/CodecConstants.h"
+
+#include <span>
+
+namespace velmar {
+
+inline constexpr int kLagCorrelationSlots = 128;
+
+enum class KernelPath { Portable, Avx2 };
+
+struct KernelSet {
+    // y[n] = sum over m = 0 .. n of x[m] h[n - m], ascending m, for n = 0 .. 59.
+    void (*causalConvolution)(const double* x, const double* h, double* y) noexcept;
+    // The 20 products of the pitch search: t with y0 .. y4, y_i with itself (halved), and the ten
+    // cross products y1y0, y2y0, y2y1, y3y0, y3y1, y3y2, y4y0, y4y1, y4y2, y4y3; each summed
+    // over n = 0 .. 59 ascending. y holds five vectors of 60 back to back.
+    void (*correlateTaps)(const double* t, const double* y, double* c) noexcept;
+    // Score of each of the 42 predictor rows: sum over m = 0 .. 19 ascending of c[m] row[m].
+    void (*scoreRows)(const double* c, double* scores) noexcept;
+    // correlation[k] = sum over i = 0 .. 119 ascending of x[i] x[i - 18 - k] for the lags 18 .. 142
+    // (k = 0 .. 124); correlation has kLagCorrelationSlots entries, and x 145 readable samples
+    // before it.
+    void (*correlateLags)(const double* x, double* correlation) noexcept;
+    // d[n] = sum over i = 0 .. 59 - n ascending of t[n + i] h[i], n = 0 .. 59.
+    void (*backwardFilter)(const double* h, const double* t, double* d) noexcept;
+    // sums[k] = sum over n = 0 .. 179 - k ascending of w[n] w[n + k], k = 0 .. 10.
+    void (*autocorrelate)(const double* w, double* sums) noexcept;
+};
+
+// Paths this processor can run, the portable one first.
+std::span<const KernelPath> AvailableKernelPaths() noexcept;
+
+// The kernels in use: the widest path available unless one has been forced.
+const KernelSet& Kernels() noexcept;
+KernelPath ActiveKernelPath() noexcept;
+
+// Makes every later call use `path` (which must be available); for tests and benchmarks that
+// compare paths. Returns false, changing nothing, for a path this processor cannot run.
+bool ForceKernelPath(KernelPath path) noexcept;
+
+// The predictor table by columns, the rows padded with zeros to a multiple of eight, so that the
+// rows' scores can be summed side by side.
+inline constexpr int kPitchGainRowsPadded = 48;
+struct PitchTapColumnTable {
+    double column[kPitchTableWidth][kPitchGainRowsPadded];
+};
+extern const PitchTapColumnTable kPitchTapColumns;
+
+// The plain loops that define each kernel's result.
+namespace reference {
+void CausalConvolution(const double* x, const double* h, double* y) noexcept;
+void CorrelateTaps(const double* t, const double* y, double* c) noexcept;
+void ScoreRows(const double* c, double* scores) noexcept;
+void CorrelateLags(const double* x, double* correlation) noexcept;
+void BackwardFilter(const double* h, const double* t, double* d) noexcept;
+void Autocorrelate(const double* w, double* sums) noexcept;
+} // namespace reference
+
+// The kernel sets of each path; KernelSetFor returns nullptr for a path not built in.
+const KernelSet* KernelSetFor(KernelPath path) noexcept;
+
+} // namespace velmar

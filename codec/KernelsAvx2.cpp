@@ -1,0 +1,240 @@
+// The AVX2 kernels: four independent sums to a 256-bit register, each still summed in its own
+// index order, without fused multiply-add. This file alone is compiled for AVX2 and calls no inline
+// code shared with the rest of the codec, so nothing built for AVX2 can run on another processor.
+#include "codec/CodecConstants.h"
+#include "codec/Kernels.h"
+
+namespace velmar {
+namespace {
+
+using Quad = double __attribute__((vector_size(4 * sizeof(double))));
+using QuadMask = long long __attribute__((vector_size(4 * sizeof(long long))));
+
+inline Quad Load(const double* p) noexcept {
+    Quad v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void Store(double* p, Quad v) noexcept {
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+inline Quad Broadcast(double v) noexcept {
+    return Quad{v, v, v, v};
+}
+
+constexpr int kOpenLoopLags = kOpenLoopMaxLag - kOpenLoopMinLag + 1;
+
+void CausalConvolutionAvx2(const double* x, const double* h, double* y) noexcept {
+    // Twenty outputs n .. n + 19 per block, four to a register. Register q (outputs n + 4q ..
+    // n + 4q + 3) takes the terms m = 0 .. n + 4q together, which all its lanes have; its lanes
+    // then add their last one to three terms singly. Every lane sums in ascending m.
+    constexpr int kQuads = 5;
+    constexpr int kBlock = 4 * kQuads;
+    static_assert(kSubframeSamples % kBlock == 0);
+    for (int n = 0; n < kSubframeSamples; n += kBlock) {
+        Quad acc[kQuads] = {};
+        for (int m = 0; m <= n; ++m) {
+            const Quad xm = Broadcast(x[m]);
+            const double* hm = h + n - m;
+#pragma GCC unroll 5
+            for (int q = 0; q < kQuads; ++q) {
+                acc[q] += xm * Load(hm + 4 * q);
+            }
+        }
+        // Terms m = n + 1 .. n + 4q of the later registers.
+#pragma GCC unroll 4
+        for (int first = 1; first < kQuads; ++first) {
+#pragma GCC unroll 4
+            for (int k = 1; k <= 4; ++k) {
+                const int m = n + 4 * (first - 1) + k;
+                const Quad xm = Broadcast(x[m]);
+                const double* hm = h + n - m;
+#pragma GCC unroll 4
+                for (int q = first; q < kQuads; ++q) {
+                    acc[q] += xm * Load(hm + 4 * q);
+                }
+            }
+        }
+        double out[kBlock];
+#pragma GCC unroll 5
+        for (int q = 0; q < kQuads; ++q) {
+            Store(out + 4 * q, acc[q]);
+        }
+#pragma GCC unroll 5
+        for (int q = 0; q < kQuads; ++q) {
+            for (int lane = 1; lane < 4; ++lane) {
+                for (int k = 1; k <= lane; ++k) {
+                    out[4 * q + lane] += x[n + 4 * q + k] * h[lane - k];
+                }
+            }
+        }
+        for (int r = 0; r < kBlock; ++r) {
+            y[n + r] = out[r];
+        }
+    }
+}
+
+void CorrelateTapsAvx2(const double* t, const double* y, double* c) noexcept {
+    const double* y0 = y;
+    const double* y1 = y + kSubframeSamples;
+    const double* y2 = y + 2 * kSubframeSamples;
+    const double* y3 = y + 3 * kSubframeSamples;
+    const double* y4 = y + 4 * kSubframeSamples;
+    // With v = (y0, y1, y2, y3) at sample n: t v, v v, y4 v, v times v rotated by one, (y3, y0,
+    // y1, y2), giving y0y3, y1y0, y2y1, y3y2, and v times v rotated by two, (y2, y3, y0, y1),
+    // giving y0y2 and y1y3 (twice). The products y4 t and y4 y4 are summed singly.
+    Quad ty = {}, yy = {}, y4y = {}, rot1 = {}, rot2 = {};
+    double ty4 = 0.0, y4y4 = 0.0;
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const Quad v = {y0[n], y1[n], y2[n], y3[n]};
+        const double tn = t[n];
+        const double y4n = y4[n];
+        ty += Broadcast(tn) * v;
+        yy += v * v;
+        y4y += Broadcast(y4n) * v;
+        rot1 += v * __builtin_shuffle(v, QuadMask{3, 0, 1, 2});
+        rot2 += v * __builtin_shuffle(v, QuadMask{2, 3, 0, 1});
+        ty4 += tn * y4n;
+        y4y4 += y4n * y4n;
+    }
+    c[0] = ty[0];
+    c[1] = ty[1];
+    c[2] = ty[2];
+    c[3] = ty[3];
+    c[4] = ty4;
+    c[5] = 0.5 * yy[0];
+    c[6] = 0.5 * yy[1];
+    c[7] = 0.5 * yy[2];
+    c[8] = 0.5 * yy[3];
+    c[9] = 0.5 * y4y4;
+    c[10] = rot1[1]; // y1 y0
+    c[11] = rot2[0]; // y2 y0
+    c[12] = rot1[2]; // y2 y1
+    c[13] = rot1[0]; // y3 y0
+    c[14] = rot2[1]; // y3 y1
+    c[15] = rot1[3]; // y3 y2
+    c[16] = y4y[0];
+    c[17] = y4y[1];
+    c[18] = y4y[2];
+    c[19] = y4y[3];
+}
+
+void ScoreRowsAvx2(const double* c, double* scores) noexcept {
+    constexpr int kQuads = (kPitchGainRows + 3) / 4;
+    static_assert(4 * kQuads <= kPitchGainRowsPadded);
+    Quad acc[kQuads] = {};
+    for (int m = 0; m < kPitchTableWidth; ++m) {
+        const Quad cm = Broadcast(c[m]);
+        const double* column = kPitchTapColumns.column[m];
+#pragma GCC unroll 11
+        for (int q = 0; q < kQuads; ++q) {
+            acc[q] += cm * Load(column + 4 * q);
+        }
+    }
+    double all[4 * kQuads];
+#pragma GCC unroll 11
+    for (int q = 0; q < kQuads; ++q) {
+        Store(all + 4 * q, acc[q]);
+    }
+    for (int row = 0; row < kPitchGainRows; ++row) {
+        scores[row] = all[row];
+    }
+}
+
+void CorrelateLagsAvx2(const double* x, double* correlation) noexcept {
+    // Thirty-two neighbouring lags per block, four to a register: register q holds the lags
+    // (lag + 4q + 3, .., lag + 4q) in its lanes. Lags past the last are computed and ignored.
+    constexpr int kQuads = 8;
+    constexpr int kLagBlock = 4 * kQuads;
+    constexpr int kBlocks = (kOpenLoopLags + kLagBlock - 1) / kLagBlock;
+    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock - 1 <= kWeightedHistory && kBlocks * kLagBlock <= kLagCorrelationSlots);
+    for (int block = 0; block < kBlocks; ++block) {
+        const int lag = kOpenLoopMinLag + kLagBlock * block;
+        Quad acc[kQuads] = {};
+        const double* past = x - lag - 3;
+        for (int i = 0; i < kOpenLoopWindow; ++i) {
+            const Quad xi = Broadcast(x[i]);
+#pragma GCC unroll 8
+            for (int q = 0; q < kQuads; ++q) {
+                acc[q] += xi * Load(past + i - 4 * q);
+            }
+        }
+        double* out = correlation + kLagBlock * block;
+#pragma GCC unroll 8
+        for (int q = 0; q < kQuads; ++q) {
+            const Quad reversed = __builtin_shuffle(acc[q], QuadMask{3, 2, 1, 0});
+            Store(out + 4 * q, reversed);
+        }
+    }
+}
+
+void BackwardFilterAvx2(const double* h, const double* t, double* d) noexcept {
+    // Twenty outputs per block, four to a register, over the terms they all have; then each
+    // output adds its own longer tail, still in ascending i.
+    constexpr int kQuads = 5;
+    constexpr int kBlock = 4 * kQuads;
+    static_assert(kSubframeSamples % kBlock == 0);
+    for (int n = 0; n < kSubframeSamples; n += kBlock) {
+        Quad acc[kQuads] = {};
+        const int shared = kSubframeSamples - n - (kBlock - 1);
+        for (int i = 0; i < shared; ++i) {
+            const Quad hi = Broadcast(h[i]);
+#pragma GCC unroll 5
+            for (int q = 0; q < kQuads; ++q) {
+                acc[q] += Load(t + n + 4 * q + i) * hi;
+            }
+        }
+        double out[kBlock];
+#pragma GCC unroll 5
+        for (int q = 0; q < kQuads; ++q) {
+            Store(out + 4 * q, acc[q]);
+        }
+        for (int r = 0; r < kBlock; ++r) {
+            double sum = out[r];
+            for (int i = shared; i < kSubframeSamples - n - r; ++i) {
+                sum += t[n + r + i] * h[i];
+            }
+            d[n + r] = sum;
+        }
+    }
+}
+
+void AutocorrelateAvx2(const double* w, double* sums) noexcept {
+    // Lags 0 .. 11 side by side over the samples they all have (lag 11 is not wanted), then each
+    // lag adds its own tail.
+    constexpr int kQuads = 3;
+    constexpr int kLags = kLpcOrder + 1;
+    constexpr int kShared = kAnalysisWindowSize - (4 * kQuads - 1);
+    Quad acc[kQuads] = {};
+    for (int n = 0; n < kShared; ++n) {
+        const Quad wn = Broadcast(w[n]);
+#pragma GCC unroll 3
+        for (int q = 0; q < kQuads; ++q) {
+            acc[q] += wn * Load(w + n + 4 * q);
+        }
+    }
+    double out[4 * kQuads];
+#pragma GCC unroll 3
+    for (int q = 0; q < kQuads; ++q) {
+        Store(out + 4 * q, acc[q]);
+    }
+    for (int k = 0; k < kLags; ++k) {
+        double sum = out[k];
+        for (int n = kShared; n < kAnalysisWindowSize - k; ++n) {
+            sum += w[n] * w[n + k];
+        }
+        sums[k] = sum;
+    }
+}
+
+} // namespace
+
+extern const KernelSet kAvx2Kernels;
+const KernelSet kAvx2Kernels = {
+    CausalConvolutionAvx2, CorrelateTapsAvx2,  ScoreRowsAvx2,
+    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2,
+};
+
+} // namespace velmar
