@@ -85,6 +85,17 @@ void Autocorrelate(const double* w, double* sums) noexcept {
     }
 }
 
+void RunningProducts(const double* h, double* running) noexcept {
+    for (int j = 0; 2 * j < kSubframeSamples; ++j) {
+        double sum = 0.0;
+        running[j] = sum;
+        for (int i = 0; i < kSubframeSamples - 2 * j; ++i) {
+            sum += h[i + 2 * j] * h[i];
+            running[(i + 1) * kRunningDistances + j] = sum;
+        }
+    }
+}
+
 } // namespace reference
 
 namespace {
@@ -256,9 +267,33 @@ void AutocorrelatePortable(const double* w, double* sums) noexcept {
     AutocorrelateBlock<6, 5>(w, sums);
 }
 
+void RunningProductsPortable(const double* h, double* running) noexcept {
+    // All distances side by side, two to a register; h[i + 2j] for neighbouring j are neighbours
+    // among the samples of i's parity. Sums past a distance's last term only fill unused slots.
+    constexpr int kPairs = kRunningDistances / 2;
+    std::array<std::array<double, kSubframeSamples / 2 + kRunningDistances>, 2> parity{};
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        parity[n % 2][n / 2] = h[n];
+    }
+    std::array<DoublePair, kPairs> acc{};
+    for (int p = 0; p < kPairs; ++p) {
+        __builtin_memcpy(running + 2 * p, &acc[p], sizeof acc[p]);
+    }
+    for (int i = 0; i < kSubframeSamples; ++i) {
+        const DoublePair hi = {h[i], h[i]};
+        const double* later = parity[i % 2].data() + i / 2;
+        double* out = running + (i + 1) * kRunningDistances;
+#pragma GCC unroll 16
+        for (int p = 0; p < kPairs; ++p) {
+            acc[p] += LoadPair(later + 2 * p) * hi;
+            __builtin_memcpy(out + 2 * p, &acc[p], sizeof acc[p]);
+        }
+    }
+}
+
 constexpr KernelSet kPortableKernels = {
-    CausalConvolutionPortable, CorrelateTapsPortable,  ScoreRowsPortable,
-    CorrelateLagsPortable,     BackwardFilterPortable, AutocorrelatePortable,
+    CausalConvolutionPortable, CorrelateTapsPortable,  ScoreRowsPortable,       CorrelateLagsPortable,
+    BackwardFilterPortable,    AutocorrelatePortable, RunningProductsPortable,
 };
 
 struct Dispatch {

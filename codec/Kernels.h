@@ -15,6 +15,8 @@
 namespace velmar {
 
 inline constexpr int kLagCorrelationSlots = 128;
+inline constexpr int kRunningDistances = 32; // the 30 even distances below 60, padded
+inline constexpr int kRunningSlots = (kSubframeSamples + 1) * kRunningDistances;
 
 enum class KernelPath { Portable, Avx2 };
 
@@ -35,6 +37,10 @@ struct KernelSet {
     void (*backwardFilter)(const double* h, const double* t, double* d) noexcept;
     // sums[k] = sum over n = 0 .. 179 - k ascending of w[n] w[n + k], k = 0 .. 10.
     void (*autocorrelate)(const double* w, double* sums) noexcept;
+    // The running sums of h[i + 2j] h[i] over i ascending, for every even distance 2j < 60:
+    // running[i * kRunningDistances + j] after i terms, i = 0 .. 60 - 2j (later slots of a
+    // distance are unspecified). h has 60 values.
+    void (*runningProducts)(const double* h, double* running) noexcept;
 };
 
 // Paths this processor can run, the portable one first.
@@ -64,6 +70,7 @@ void ScoreRows(const double* c, double* scores) noexcept;
 void CorrelateLags(const double* x, double* correlation) noexcept;
 void BackwardFilter(const double* h, const double* t, double* d) noexcept;
 void Autocorrelate(const double* w, double* sums) noexcept;
+void RunningProducts(const double* h, double* running) noexcept;
 } // namespace reference
 
 // The kernel sets of each path; KernelSetFor returns nullptr for a path not built in.

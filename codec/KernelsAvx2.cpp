@@ -229,12 +229,37 @@ void AutocorrelateAvx2(const double* w, double* sums) noexcept {
     }
 }
 
+void RunningProductsAvx2(const double* h, double* running) noexcept {
+    // All distances side by side, four to a register; h[i + 2j] for neighbouring j are neighbours
+    // among the samples of i's parity. Sums past a distance's last term only fill unused slots.
+    constexpr int kQuads = kRunningDistances / 4;
+    double parity[2][kSubframeSamples / 2 + kRunningDistances] = {};
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        parity[n % 2][n / 2] = h[n];
+    }
+    Quad acc[kQuads] = {};
+#pragma GCC unroll 8
+    for (int q = 0; q < kQuads; ++q) {
+        Store(running + 4 * q, acc[q]);
+    }
+    for (int i = 0; i < kSubframeSamples; ++i) {
+        const Quad hi = Broadcast(h[i]);
+        const double* later = parity[i % 2] + i / 2;
+        double* out = running + (i + 1) * kRunningDistances;
+#pragma GCC unroll 8
+        for (int q = 0; q < kQuads; ++q) {
+            acc[q] += Load(later + 4 * q) * hi;
+            Store(out + 4 * q, acc[q]);
+        }
+    }
+}
+
 } // namespace
 
 extern const KernelSet kAvx2Kernels;
 const KernelSet kAvx2Kernels = {
     CausalConvolutionAvx2, CorrelateTapsAvx2,  ScoreRowsAvx2,
-    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2,
+    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2, RunningProductsAvx2,
 };
 
 } // namespace velmar

@@ -59,44 +59,51 @@ double TripleThreshold(const BackwardTarget& d, int parity) noexcept {
     return mean + 0.5 * (best - mean);
 }
 
-} // namespace
 
-ImpulseCorrelations CorrelateImpulse(const SubframeVector& h) noexcept {
-    // r(p, q), summed over n ascending from max(p, q), adds h[i + d] h[i] for i = 0, 1, .. with
-    // d = |p - q|: it is the running sum of that one sequence after 60 - max(p, q) terms. One
-    // running sum per (even) distance therefore yields every value, bit for bit.
-    constexpr int kDistances = kSubframeSamples / 2;
-    std::array<std::array<double, kSubframeSamples + 1>, kDistances> running;
-    for (int half = 0; half < kDistances; ++half) {
-        const int d = 2 * half;
-        double sum = 0.0;
-        running[half][0] = sum;
-        for (int i = 0; i < kSubframeSamples - d; ++i) {
-            sum += h[i + d] * h[i];
-            running[half][i + 1] = sum;
-        }
-    }
-    auto r = [&running](int p, int q) {
+// r(p, q), summed over n ascending from max(p, q), adds h[i + d] h[i] for i = 0, 1, .. with
+// d = |p - q|: it is the running sum of that one sequence after 60 - max(p, q) terms (none for a
+// position past the subframe). Each value of the correlations is therefore one slot of the
+// running sums, bit for bit; these are the slots, in the order of ImpulseCorrelations.
+constexpr std::array<int, kImpulseCorrelationValues> kRunningSlotOf = [] {
+    auto slot = [](int p, int q) {
         const int last = p > q ? p : q;
-        if (last >= kSubframeSamples) {
-            return 0.0;
-        }
-        return running[(p > q ? p - q : q - p) / 2][kSubframeSamples - last];
+        const int terms = last >= kSubframeSamples ? 0 : kSubframeSamples - last;
+        return terms * kRunningDistances + (p > q ? p - q : q - p) / 2;
     };
-
-    ImpulseCorrelations rr;
+    std::array<int, kImpulseCorrelationValues> slots{};
+    int at = 0;
     for (int t = 0; t < kPulsesPerSubframe; ++t) {
         for (int k = 0; k < kTrackPositions; ++k) {
-            const int p = PositionOnTrack(t, k);
-            rr.diagonal[t][k] = r(p, p);
+            slots[at++] = slot(PositionOnTrack(t, k), PositionOnTrack(t, k));
         }
     }
     for (int pair = 0; pair < kTrackPairs; ++pair) {
-        const int a = kTrackPairOrder[pair][0];
-        const int b = kTrackPairOrder[pair][1];
         for (int k = 0; k < kTrackPositions; ++k) {
             for (int m = 0; m < kTrackPositions; ++m) {
-                rr.cross[pair][k][m] = r(PositionOnTrack(a, k), PositionOnTrack(b, m));
+                slots[at++] = slot(PositionOnTrack(kTrackPairOrder[pair][0], k),
+                                   PositionOnTrack(kTrackPairOrder[pair][1], m));
+            }
+        }
+    }
+    return slots;
+}();
+
+} // namespace
+
+ImpulseCorrelations CorrelateImpulse(const SubframeVector& h) noexcept {
+    std::array<double, kRunningSlots> running;
+    Kernels().runningProducts(h.data(), running.data());
+    ImpulseCorrelations rr;
+    const int* slot = kRunningSlotOf.data();
+    for (auto& track : rr.diagonal) {
+        for (double& value : track) {
+            value = running[*slot++];
+        }
+    }
+    for (auto& pair : rr.cross) {
+        for (auto& row : pair) {
+            for (double& value : row) {
+                value = running[*slot++];
             }
         }
     }
