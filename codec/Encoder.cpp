@@ -176,9 +176,10 @@ std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, Pa
     const SubframeLpcSets aq = InterpolateLsp(lsp, codec.encPrevLsp);
     codec.encPrevLsp = lsp;
 
+    std::array<SubframeVector, kSubframes> responses = ComputeImpulseResponses(aq, weightings, harmonic);
     for (int j = 0; j < kSubframes; ++j) {
         const SubframeSignal t(x.data() + kSubframeSamples * j, kSubframeSamples);
-        SubframeVector h = ComputeImpulseResponse(aq[j], weightings[j], harmonic[j]);
+        SubframeVector& h = responses[j];
         SubtractRinging(t, aq[j], weightings[j], codec.encSynthMem, codec.encWeightMem,
                         codec.weightedSynthHistory, harmonic[j]);
         SearchAdaptiveCodebook(t, h, codec.encExcitation, params, j);

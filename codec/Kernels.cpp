@@ -2,6 +2,7 @@
 
 #include "codec/Arithmetic.h"
 #include "codec/CodecConstants.h"
+#include "codec/FilterCascade.h"
 #include "codec/tables/PitchTables.h"
 
 #include <algorithm>
@@ -92,6 +93,19 @@ void RunningProducts(const double* h, double* running) noexcept {
         for (int i = 0; i < kSubframeSamples - 2 * j; ++i) {
             sum += h[i + 2 * j] * h[i];
             running[(i + 1) * kRunningDistances + j] = sum;
+        }
+    }
+}
+
+void ImpulseResponses(const double* aq, const double* weights, double* u) noexcept {
+    double input[kSubframeSamples] = {1.0};
+    for (int j = 0; j < kSubframes; ++j) {
+        const double* w = weights + 2 * kLpcOrder * j;
+        double s[kReversedSubframe] = {};
+        double out[kReversedSubframe] = {};
+        RunFilterCascade(input, aq + kLpcOrder * j, w, w + kLpcOrder, s, out);
+        for (int n = 0; n < kSubframeSamples; ++n) {
+            u[kSubframeSamples * j + n] = out[kSubframeSamples - 1 - n];
         }
     }
 }
@@ -291,9 +305,35 @@ void RunningProductsPortable(const double* h, double* running) noexcept {
     }
 }
 
+void ImpulseResponsesPortable(const double* aq, const double* weights, double* u) noexcept {
+    // Two subframes' cascades side by side, one to a lane.
+    DoublePair input[kSubframeSamples] = {};
+    input[0] = DoublePair{1.0, 1.0};
+    for (int j = 0; j < kSubframes; j += 2) {
+        DoublePair a[kLpcOrder];
+        DoublePair num[kLpcOrder];
+        DoublePair den[kLpcOrder];
+        for (int k = 0; k < kLpcOrder; ++k) {
+            const int first = j * kLpcOrder + k;
+            const int second = (j + 1) * kLpcOrder + k;
+            a[k] = DoublePair{aq[first], aq[second]};
+            num[k] = DoublePair{weights[2 * kLpcOrder * j + k], weights[2 * kLpcOrder * (j + 1) + k]};
+            den[k] = DoublePair{weights[2 * kLpcOrder * j + kLpcOrder + k],
+                                weights[2 * kLpcOrder * (j + 1) + kLpcOrder + k]};
+        }
+        DoublePair s[kReversedSubframe] = {};
+        DoublePair out[kReversedSubframe] = {};
+        RunFilterCascade(input, a, num, den, s, out);
+        for (int n = 0; n < kSubframeSamples; ++n) {
+            u[kSubframeSamples * j + n] = out[kSubframeSamples - 1 - n][0];
+            u[kSubframeSamples * (j + 1) + n] = out[kSubframeSamples - 1 - n][1];
+        }
+    }
+}
+
 constexpr KernelSet kPortableKernels = {
     CausalConvolutionPortable, CorrelateTapsPortable,  ScoreRowsPortable,       CorrelateLagsPortable,
-    BackwardFilterPortable,    AutocorrelatePortable, RunningProductsPortable,
+    BackwardFilterPortable,    AutocorrelatePortable, RunningProductsPortable, ImpulseResponsesPortable,
 };
 
 struct Dispatch {

@@ -41,6 +41,10 @@ struct KernelSet {
     // running[i * kRunningDistances + j] after i terms, i = 0 .. 60 - 2j (later slots of a
     // distance are unspecified). h has 60 values.
     void (*runningProducts)(const double* h, double* running) noexcept;
+    // The filter cascade's responses to a unit impulse from zero memories, for the four subframes
+    // at once: aq holds four synthesis sets of 10, weights four weighting sets of 20 (numerator,
+    // then denominator), u receives four responses of 60 in time order.
+    void (*impulseResponses)(const double* aq, const double* weights, double* u) noexcept;
 };
 
 // Paths this processor can run, the portable one first.
@@ -71,6 +75,7 @@ void CorrelateLags(const double* x, double* correlation) noexcept;
 void BackwardFilter(const double* h, const double* t, double* d) noexcept;
 void Autocorrelate(const double* w, double* sums) noexcept;
 void RunningProducts(const double* h, double* running) noexcept;
+void ImpulseResponses(const double* aq, const double* weights, double* u) noexcept;
 } // namespace reference
 
 // The kernel sets of each path; KernelSetFor returns nullptr for a path not built in.

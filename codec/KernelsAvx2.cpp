@@ -2,6 +2,7 @@
 // index order, without fused multiply-add. This file alone is compiled for AVX2 and calls no inline
 // code shared with the rest of the codec, so nothing built for AVX2 can run on another processor.
 #include "codec/CodecConstants.h"
+#include "codec/FilterCascade.h"
 #include "codec/Kernels.h"
 
 namespace velmar {
@@ -254,12 +255,38 @@ void RunningProductsAvx2(const double* h, double* running) noexcept {
     }
 }
 
+void ImpulseResponsesAvx2(const double* aq, const double* weights, double* u) noexcept {
+    // The four subframes' cascades side by side, one to a lane.
+    static_assert(kSubframes == 4);
+    Quad input[kSubframeSamples] = {};
+    input[0] = Broadcast(1.0);
+    Quad a[kLpcOrder];
+    Quad num[kLpcOrder];
+    Quad den[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) {
+        for (int j = 0; j < kSubframes; ++j) {
+            a[k][j] = aq[kLpcOrder * j + k];
+            num[k][j] = weights[2 * kLpcOrder * j + k];
+            den[k][j] = weights[2 * kLpcOrder * j + kLpcOrder + k];
+        }
+    }
+    Quad s[kReversedSubframe] = {};
+    Quad out[kReversedSubframe] = {};
+    RunFilterCascade(input, a, num, den, s, out);
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const Quad v = out[kSubframeSamples - 1 - n];
+        for (int j = 0; j < kSubframes; ++j) {
+            u[kSubframeSamples * j + n] = v[j];
+        }
+    }
+}
+
 } // namespace
 
 extern const KernelSet kAvx2Kernels;
 const KernelSet kAvx2Kernels = {
     CausalConvolutionAvx2, CorrelateTapsAvx2,  ScoreRowsAvx2,
-    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2, RunningProductsAvx2,
+    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2, RunningProductsAvx2, ImpulseResponsesAvx2,
 };
 
 } // namespace velmar

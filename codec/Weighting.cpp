@@ -1,6 +1,7 @@
 #include "codec/Weighting.h"
 
 #include "codec/Arithmetic.h"
+#include "codec/FilterCascade.h"
 #include "codec/Kernels.h"
 #include "codec/tables/AnalysisTables.h"
 
@@ -128,28 +129,39 @@ void ApplyHarmonicWeight(FrameSignal x, WeightedBuffer buf, int offset, Harmonic
     }
 }
 
-// The filters below keep their memories newest first; a subframe's values are laid out backwards
-// in time in front of the memory (sample n at [59 - n]), so the memory of sample n starts at
-// [60 - n] and the new memory is [0 .. 9] at the end.
-using ReversedSubframe = std::array<double, kSubframeSamples + kLpcOrder>;
+namespace {
+
+// The harmonic weighting of an impulse response: u in time order.
+SubframeVector HarmonicallyWeighted(const double* u, HarmonicWeight hw) noexcept {
+    SubframeVector h{};
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const double echo = n >= hw.lag ? u[n - hw.lag] : 0.0;
+        h[n] = u[n] - hw.gain * echo;
+    }
+    return h;
+}
+
+} // namespace
 
 SubframeVector ComputeImpulseResponse(const LpcSet& aq, const WeightingSet& coeffs,
                                       HarmonicWeight hw) noexcept {
-    const double* num = Numerator(coeffs);
-    const double* den = Denominator(coeffs);
-    ReversedSubframe s{};
-    ReversedSubframe u{};
-    SubframeVector h{};
-    for (int n = 0; n < kSubframeSamples; ++n) {
-        const int at = kSubframeSamples - 1 - n;
-        const double input = n == 0 ? 1.0 : 0.0;
-        const double sn = input + DotProduct(aq.data(), s.data() + at + 1, kLpcOrder);
-        const double v = sn - DotProduct(num, s.data() + at + 1, kLpcOrder);
-        s[at] = sn;
-        const double un = v + DotProduct(den, u.data() + at + 1, kLpcOrder);
-        u[at] = un;
-        const double echo = n >= hw.lag ? u[at + hw.lag] : 0.0;
-        h[n] = un - hw.gain * echo;
+    double input[kSubframeSamples] = {1.0};
+    double s[kReversedSubframe] = {};
+    double u[kReversedSubframe] = {};
+    RunFilterCascade(input, aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
+    std::array<double, kSubframeSamples> response{};
+    std::reverse_copy(u, u + kSubframeSamples, response.begin());
+    return HarmonicallyWeighted(response.data(), hw);
+}
+
+std::array<SubframeVector, kSubframes> ComputeImpulseResponses(const SubframeLpcSets& aq,
+                                                               const SubframeWeightings& weightings,
+                                                               const std::array<HarmonicWeight, kSubframes>& hw) noexcept {
+    std::array<std::array<double, kSubframeSamples>, kSubframes> u;
+    Kernels().impulseResponses(aq[0].data(), weightings[0].data(), u[0].data());
+    std::array<SubframeVector, kSubframes> h;
+    for (int j = 0; j < kSubframes; ++j) {
+        h[j] = HarmonicallyWeighted(u[j].data(), hw[j]);
     }
     return h;
 }
@@ -157,51 +169,35 @@ SubframeVector ComputeImpulseResponse(const LpcSet& aq, const WeightingSet& coef
 void SubtractRinging(SubframeSignal t, const LpcSet& aq, const WeightingSet& coeffs,
                      const FilterMemory& synthMem, const FilterMemory& weightMem,
                      const WeightedHistory& weightedSynthHistory, HarmonicWeight hw) noexcept {
-    const double* num = Numerator(coeffs);
-    const double* den = Denominator(coeffs);
-    ReversedSubframe s{};
-    ReversedSubframe u{};
-    std::copy(synthMem.begin(), synthMem.end(), s.begin() + kSubframeSamples);
-    std::copy(weightMem.begin(), weightMem.end(), u.begin() + kSubframeSamples);
+    double s[kReversedSubframe] = {};
+    double u[kReversedSubframe] = {};
+    std::copy(synthMem.begin(), synthMem.end(), s + kSubframeSamples);
+    std::copy(weightMem.begin(), weightMem.end(), u + kSubframeSamples);
+    RunFilterCascade<double>(nullptr, aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
     // The weighted synthesis history followed by this subframe's ringing, in time order, so that
     // the harmonic echo reaches back into the history.
     std::array<double, kWeightedHistory + kSubframeSamples> timeline{};
     std::copy(weightedSynthHistory.begin(), weightedSynthHistory.end(), timeline.begin());
+    std::reverse_copy(u, u + kSubframeSamples, timeline.begin() + kWeightedHistory);
     for (int n = 0; n < kSubframeSamples; ++n) {
-        const int at = kSubframeSamples - 1 - n;
-        const double sn = DotProduct(aq.data(), s.data() + at + 1, kLpcOrder);
-        const double v = sn - DotProduct(num, s.data() + at + 1, kLpcOrder);
-        s[at] = sn;
-        const double ringing = v + DotProduct(den, u.data() + at + 1, kLpcOrder);
-        u[at] = ringing;
-        timeline[kWeightedHistory + n] = ringing;
+        const double ringing = timeline[kWeightedHistory + n];
         t[n] = t[n] - (ringing - hw.gain * timeline[kWeightedHistory + n - hw.lag]);
     }
 }
 
 void UpdateRinging(SubframeSignal e, const LpcSet& aq, const WeightingSet& coeffs, FilterMemory& synthMem,
                    FilterMemory& weightMem, WeightedHistory& weightedSynthHistory) noexcept {
-    const double* num = Numerator(coeffs);
-    const double* den = Denominator(coeffs);
-    ReversedSubframe s{};
-    ReversedSubframe u{};
-    std::copy(synthMem.begin(), synthMem.end(), s.begin() + kSubframeSamples);
-    std::copy(weightMem.begin(), weightMem.end(), u.begin() + kSubframeSamples);
+    double s[kReversedSubframe] = {};
+    double u[kReversedSubframe] = {};
+    std::copy(synthMem.begin(), synthMem.end(), s + kSubframeSamples);
+    std::copy(weightMem.begin(), weightMem.end(), u + kSubframeSamples);
+    RunFilterCascade(e.data(), aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
+    std::reverse_copy(s, s + kSubframeSamples, e.begin());
     std::copy(weightedSynthHistory.begin() + kSubframeSamples, weightedSynthHistory.end(),
               weightedSynthHistory.begin());
-    double* fresh = weightedSynthHistory.data() + kWeightedHistory - kSubframeSamples;
-    for (int n = 0; n < kSubframeSamples; ++n) {
-        const int at = kSubframeSamples - 1 - n;
-        const double sn = e[n] + DotProduct(aq.data(), s.data() + at + 1, kLpcOrder);
-        e[n] = sn;
-        const double v = sn - DotProduct(num, s.data() + at + 1, kLpcOrder);
-        s[at] = sn;
-        const double un = v + DotProduct(den, u.data() + at + 1, kLpcOrder);
-        u[at] = un;
-        fresh[n] = un;
-    }
-    std::copy(s.begin(), s.begin() + kLpcOrder, synthMem.begin());
-    std::copy(u.begin(), u.begin() + kLpcOrder, weightMem.begin());
+    std::reverse_copy(u, u + kSubframeSamples, weightedSynthHistory.end() - kSubframeSamples);
+    std::copy(s, s + kLpcOrder, synthMem.begin());
+    std::copy(u, u + kLpcOrder, weightMem.begin());
 }
 
 } // namespace velmar
