@@ -153,33 +153,61 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
     double bestCorrelation2 = 0.0;
     double bestEnergy = 1.0;
     std::array<int, kPulsesPerSubframe> best = {0, 0, 0, 0}; // codes k of the four tracks
+    // The values of each track by code, the fourth track's searched codes packed together so that
+    // its four candidates are scored side by side (each by the scalar expression's own steps).
+    using Quad = double __attribute__((vector_size(4 * sizeof(double))));
+    constexpr int kFourthCodes = kTrackPositions / kFourthTrackStride;
+    static_assert(kFourthCodes == 4);
+    auto fourth = [](const std::array<double, kTrackPositions>& row, Quad& out) {
+        out = Quad{row[0], row[2], row[4], row[6]};
+    };
+    std::array<std::array<double, kTrackPositions>, kPulsesPerSubframe - 1> dt{};
+    for (int t = 0; t < kPulsesPerSubframe - 1; ++t) {
+        for (int k = 0; k < kTrackPositions; ++k) {
+            dt[t][k] = d[PositionOnTrack(t, k)];
+        }
+    }
+    const Quad d3 = {d[PositionOnTrack(3, 0)], d[PositionOnTrack(3, 2)], d[PositionOnTrack(3, 4)],
+                     d[PositionOnTrack(3, 6)]};
+    Quad diag3;
+    fourth(rr.diagonal[3], diag3);
+    std::array<Quad, kTrackPositions> cross03{};
+    std::array<Quad, kTrackPositions> cross13{};
+    std::array<Quad, kTrackPositions> cross23{};
+    for (int k = 0; k < kTrackPositions; ++k) {
+        fourth(rr.cross[kPair03][k], cross03[k]);
+        fourth(rr.cross[kPair13][k], cross13[k]);
+        fourth(rr.cross[kPair23][k], cross23[k]);
+    }
     const auto& diag = rr.diagonal;
     const auto& cross = rr.cross;
     for (int k0 = 0; k0 < kTrackPositions && time > 0; ++k0) {
-        const double p0 = d[PositionOnTrack(0, k0)];
+        const double p0 = dt[0][k0];
         const double a0 = diag[0][k0];
         for (int k1 = 0; k1 < kTrackPositions && time > 0; ++k1) {
-            const double p1 = p0 + d[PositionOnTrack(1, k1)];
+            const double p1 = p0 + dt[1][k1];
             const double a1 = a0 + diag[1][k1] + cross[kPair01][k0][k1];
             // The third pulses whose triple passes the threshold, found without a branch per
             // candidate (which would be unpredictable); they are then tried in ascending order.
             unsigned admitted = 0;
+#pragma GCC unroll 8
             for (int k2 = 0; k2 < kTrackPositions; ++k2) {
-                admitted |= static_cast<unsigned>(p1 + d[PositionOnTrack(2, k2)] > theta) << k2;
+                admitted |= static_cast<unsigned>(p1 + dt[2][k2] > theta) << k2;
             }
             while (admitted != 0 && time > 0) {
                 const int k2 = std::countr_zero(admitted);
                 admitted &= admitted - 1;
-                const double p2 = p1 + d[PositionOnTrack(2, k2)];
+                const double p2 = p1 + dt[2][k2];
                 const double a2 = a1 + diag[2][k2] + cross[kPair12][k1][k2] + cross[kPair02][k0][k2];
-                for (int k3 = 0; k3 < kTrackPositions; k3 += kFourthTrackStride) {
-                    const double p3 = p2 + d[PositionOnTrack(3, k3)];
-                    const double a3 = a2 + diag[3][k3] + cross[kPair03][k0][k3] + cross[kPair13][k1][k3] +
-                                      cross[kPair23][k2][k3];
-                    if (p3 * p3 * bestEnergy > bestCorrelation2 * a3) {
-                        bestCorrelation2 = p3 * p3;
-                        bestEnergy = a3;
-                        best = {k0, k1, k2, k3};
+                const Quad p3 = p2 + d3;
+                const Quad p3Squared = p3 * p3;
+                const Quad a3 = a2 + diag3 + cross03[k0] + cross13[k1] + cross23[k2];
+#pragma GCC unroll 4
+                for (int c = 0; c < kFourthCodes; ++c) {
+                    if (p3Squared[c] * bestEnergy > bestCorrelation2 * a3[c]) {
+                        bestCorrelation2 = p3Squared[c];
+                        bestEnergy = a3[c];
+                        best = {k0, k1, k2, kFourthTrackStride * c};
                     }
                 }
                 --time;
