@@ -21,19 +21,12 @@ constexpr int kHighestEvenBase = kMaxPitchLag - 1;
 using TapCorrelations = std::array<double, kPitchTableWidth>;
 
 TapCorrelations CorrelateTaps(ConstSubframeSignal t, const SubframeVector& h, const PitchVector& v) noexcept {
-    // y[i] is v[i .. i + 59] convolved with h; as h[0] = 1, each is the next one delayed by a
-    // sample plus a scaled copy of h.
-    std::array<SubframeVector, kPitchTaps> y{};
-    Kernels().causalConvolution(v.data() + kPitchTaps - 1, h.data(), y[kPitchTaps - 1].data());
-    for (int i = kPitchTaps - 2; i >= 0; --i) {
-        y[i][0] = v[i];
-        for (int n = 1; n < kSubframeSamples; ++n) {
-            y[i][n] = v[i] * h[n] + y[i + 1][n - 1];
-        }
-    }
-
-    TapCorrelations c{};
-    Kernels().correlateTaps(t.data(), y[0].data(), c.data());
+    // y[i] is v[i .. i + 59] filtered by h.
+    std::array<SubframeVector, kPitchTaps> y;
+    const KernelSet& kernels = Kernels();
+    kernels.tapResponses(v.data(), h.data(), y[0].data());
+    TapCorrelations c;
+    kernels.correlateTaps(t.data(), y[0].data(), c.data());
     return c;
 }
 

@@ -3,6 +3,7 @@
 #include "codec/Arithmetic.h"
 #include "codec/CodecConstants.h"
 #include "codec/FilterCascade.h"
+#include "codec/tables/LspTables.h"
 #include "codec/tables/PitchTables.h"
 
 #include <algorithm>
@@ -32,6 +33,35 @@ constexpr PitchTapColumnTable kPitchTapColumns = [] {
     return table;
 }();
 
+constexpr LspColumnTable kLspColumns = [] {
+    LspColumnTable table{};
+    for (int split = 0; split < kLspSplits; ++split) {
+        const LspSplit& layout = kLspSplitLayout[split];
+        for (int k = 0; k < kLspSplitEntries; ++k) {
+            for (int i = 0; i < layout.length; ++i) {
+                table.column[split][i][k] = LspCodebookData[layout.dataOffset + layout.length * k + i];
+            }
+        }
+    }
+    return table;
+}();
+
+namespace {
+
+// The four tap vectors after the last, each from the next by the recurrence (any path).
+void DelayedTapResponses(const double* v, const double* h, double* y) noexcept {
+    for (int i = kPitchTaps - 2; i >= 0; --i) {
+        double* yi = y + kSubframeSamples * i;
+        const double* next = yi + kSubframeSamples;
+        yi[0] = v[i];
+        for (int n = 1; n < kSubframeSamples; ++n) {
+            yi[n] = v[i] * h[n] + next[n - 1];
+        }
+    }
+}
+
+} // namespace
+
 namespace reference {
 
 void CausalConvolution(const double* x, const double* h, double* y) noexcept {
@@ -42,6 +72,11 @@ void CausalConvolution(const double* x, const double* h, double* y) noexcept {
         }
         y[n] = sum;
     }
+}
+
+void TapResponses(const double* v, const double* h, double* y) noexcept {
+    CausalConvolution(v + kPitchTaps - 1, h, y + kSubframeSamples * (kPitchTaps - 1));
+    DelayedTapResponses(v, h, y);
 }
 
 void CorrelateTaps(const double* t, const double* y, double* c) noexcept {
@@ -110,6 +145,18 @@ void ImpulseResponses(const double* aq, const double* weights, double* u) noexce
     }
 }
 
+void LspSplitScores(int split, const double* r, const double* w, double* scores) noexcept {
+    const LspSplit& layout = kLspSplitLayout[split];
+    for (int k = 0; k < kLspSplitEntries; ++k) {
+        const double* c = LspCodebookData.data() + layout.dataOffset + layout.length * k;
+        double score = 0.0;
+        for (int i = 0; i < layout.length; ++i) {
+            score += w[i] * (2.0 * r[i] * c[i] - c[i] * c[i]);
+        }
+        scores[k] = score;
+    }
+}
+
 } // namespace reference
 
 namespace {
@@ -146,6 +193,27 @@ void CausalConvolutionPortable(const double* x, const double* h, double* y) noex
             }
         }
         std::copy(out.begin(), out.end(), y + n);
+    }
+}
+
+void TapResponsesPortable(const double* v, const double* h, double* y) noexcept {
+    CausalConvolutionPortable(v + kPitchTaps - 1, h, y + kSubframeSamples * (kPitchTaps - 1));
+    DelayedTapResponses(v, h, y);
+}
+
+void LspSplitScoresPortable(int split, const double* r, const double* w, double* scores) noexcept {
+    // Two entries side by side.
+    const int length = kLspSplitLayout[split].length;
+    const auto& column = kLspColumns.column[split];
+    for (int k = 0; k < kLspSplitEntries; k += 2) {
+        DoublePair score = {};
+        for (int i = 0; i < length; ++i) {
+            const DoublePair c = LoadPair(column[i] + k);
+            const DoublePair ri = {r[i], r[i]};
+            const DoublePair wi = {w[i], w[i]};
+            score += wi * (2.0 * ri * c - c * c);
+        }
+        __builtin_memcpy(scores + k, &score, sizeof score);
     }
 }
 
@@ -332,8 +400,8 @@ void ImpulseResponsesPortable(const double* aq, const double* weights, double* u
 }
 
 constexpr KernelSet kPortableKernels = {
-    CausalConvolutionPortable, CorrelateTapsPortable,  ScoreRowsPortable,       CorrelateLagsPortable,
-    BackwardFilterPortable,    AutocorrelatePortable, RunningProductsPortable, ImpulseResponsesPortable,
+    CausalConvolutionPortable, TapResponsesPortable, CorrelateTapsPortable,  ScoreRowsPortable,       CorrelateLagsPortable,
+    BackwardFilterPortable,    AutocorrelatePortable, RunningProductsPortable, ImpulseResponsesPortable, LspSplitScoresPortable,
 };
 
 struct Dispatch {

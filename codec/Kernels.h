@@ -23,6 +23,11 @@ enum class KernelPath { Portable, Avx2 };
 struct KernelSet {
     // y[n] = sum over m = 0 .. n of x[m] h[n - m], ascending m, for n = 0 .. 59.
     void (*causalConvolution)(const double* x, const double* h, double* y) noexcept;
+    // The five filtered tap vectors of the pitch search: y[4] is v[4 .. 63] convolved with h as
+    // causalConvolution does it; as h[0] = 1, y[i] (i = 3 .. 0) is y[i + 1] delayed by a sample
+    // plus v[i] h: y[i][0] = v[i], y[i][n] = v[i] h[n] + y[i + 1][n - 1]. y receives five vectors
+    // of 60 back to back.
+    void (*tapResponses)(const double* v, const double* h, double* y) noexcept;
     // The 20 products of the pitch search: t with y0 .. y4, y_i with itself (halved), and the ten
     // cross products y1y0, y2y0, y2y1, y3y0, y3y1, y3y2, y4y0, y4y1, y4y2, y4y3; each summed
     // over n = 0 .. 59 ascending. y holds five vectors of 60 back to back.
@@ -45,6 +50,9 @@ struct KernelSet {
     // at once: aq holds four synthesis sets of 10, weights four weighting sets of 20 (numerator,
     // then denominator), u receives four responses of 60 in time order.
     void (*impulseResponses)(const double* aq, const double* weights, double* u) noexcept;
+    // Score of every entry k (0 .. 255) of LSP split `split` against residual r and weights w of
+    // that split: sum over i ascending of w[i] (2 r[i] c[i] - c[i] c[i]), c the entry's values.
+    void (*lspSplitScores)(int split, const double* r, const double* w, double* scores) noexcept;
 };
 
 // Paths this processor can run, the portable one first.
@@ -66,9 +74,17 @@ struct PitchTapColumnTable {
 };
 extern const PitchTapColumnTable kPitchTapColumns;
 
+// The LSP codebook by columns: value i of entry k of split s at column[s][i][k].
+inline constexpr int kLspSplitMaxLength = 4;
+struct LspColumnTable {
+    double column[kLspSplits][kLspSplitMaxLength][kLspSplitEntries];
+};
+extern const LspColumnTable kLspColumns;
+
 // The plain loops that define each kernel's result.
 namespace reference {
 void CausalConvolution(const double* x, const double* h, double* y) noexcept;
+void TapResponses(const double* v, const double* h, double* y) noexcept;
 void CorrelateTaps(const double* t, const double* y, double* c) noexcept;
 void ScoreRows(const double* c, double* scores) noexcept;
 void CorrelateLags(const double* x, double* correlation) noexcept;
@@ -76,6 +92,7 @@ void BackwardFilter(const double* h, const double* t, double* d) noexcept;
 void Autocorrelate(const double* w, double* sums) noexcept;
 void RunningProducts(const double* h, double* running) noexcept;
 void ImpulseResponses(const double* aq, const double* weights, double* u) noexcept;
+void LspSplitScores(int split, const double* r, const double* w, double* scores) noexcept;
 } // namespace reference
 
 // The kernel sets of each path; KernelSetFor returns nullptr for a path not built in.

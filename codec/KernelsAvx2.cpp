@@ -77,6 +77,38 @@ void CausalConvolutionAvx2(const double* x, const double* h, double* y) noexcept
     }
 }
 
+void TapResponsesAvx2(const double* v, const double* h, double* y) noexcept {
+    CausalConvolutionAvx2(v + kPitchTaps - 1, h, y + kSubframeSamples * (kPitchTaps - 1));
+    // Each value of the recurrence on its own, four neighbours at a time.
+    constexpr int kQuadEnd = 1 + 4 * ((kSubframeSamples - 1) / 4);
+    for (int i = kPitchTaps - 2; i >= 0; --i) {
+        double* yi = y + kSubframeSamples * i;
+        const double* next = yi + kSubframeSamples;
+        const Quad vi = Broadcast(v[i]);
+        yi[0] = v[i];
+        for (int n = 1; n < kQuadEnd; n += 4) {
+            Store(yi + n, vi * Load(h + n) + Load(next + n - 1));
+        }
+        for (int n = kQuadEnd; n < kSubframeSamples; ++n) {
+            yi[n] = v[i] * h[n] + next[n - 1];
+        }
+    }
+}
+
+void LspSplitScoresAvx2(int split, const double* r, const double* w, double* scores) noexcept {
+    // Four entries side by side.
+    const int length = kLspSplitLayout[split].length;
+    const auto& column = kLspColumns.column[split];
+    for (int k = 0; k < kLspSplitEntries; k += 4) {
+        Quad score = {};
+        for (int i = 0; i < length; ++i) {
+            const Quad c = Load(column[i] + k);
+            score += Broadcast(w[i]) * (2.0 * Broadcast(r[i]) * c - c * c);
+        }
+        Store(scores + k, score);
+    }
+}
+
 void CorrelateTapsAvx2(const double* t, const double* y, double* c) noexcept {
     const double* y0 = y;
     const double* y1 = y + kSubframeSamples;
@@ -285,8 +317,8 @@ void ImpulseResponsesAvx2(const double* aq, const double* weights, double* u) no
 
 extern const KernelSet kAvx2Kernels;
 const KernelSet kAvx2Kernels = {
-    CausalConvolutionAvx2, CorrelateTapsAvx2,  ScoreRowsAvx2,
-    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2, RunningProductsAvx2, ImpulseResponsesAvx2,
+    CausalConvolutionAvx2, TapResponsesAvx2, CorrelateTapsAvx2,  ScoreRowsAvx2,
+    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2, RunningProductsAvx2, ImpulseResponsesAvx2, LspSplitScoresAvx2,
 };
 
 } // namespace velmar

@@ -181,19 +181,14 @@ LspVector LpcToLsp(const LpcSet& lpc, const LspVector& fallback) noexcept {
 std::array<int, kLspSplits> SearchLspSplits(const LspVector& residual, const LspVector& weights) noexcept {
     std::array<int, kLspSplits> best{};
     for (int split = 0; split < kLspSplits; ++split) {
-        const LspSplit& layout = kLspSplitLayout[split];
-        const double* r = residual.data() + layout.firstLsp;
-        const double* w = weights.data() + layout.firstLsp;
-        double bestScore = 0.0;
-        for (int k = 0; k < kLspSplitEntries; ++k) {
-            const double* c = LspCodebookData.data() + layout.dataOffset + layout.length * k;
-            // Maximising sum w (2 r c - c^2) minimises the weighted error sum w (r - c)^2.
-            double score = 0.0;
-            for (int i = 0; i < layout.length; ++i) {
-                score += w[i] * (2.0 * r[i] * c[i] - c[i] * c[i]);
-            }
-            if (k == 0 || score > bestScore) {
-                bestScore = score;
+        // Maximising sum w (2 r c - c^2) minimises the weighted error sum w (r - c)^2.
+        std::array<double, kLspSplitEntries> scores;
+        const int first = kLspSplitLayout[split].firstLsp;
+        Kernels().lspSplitScores(split, residual.data() + first, weights.data() + first, scores.data());
+        double bestScore = scores[0];
+        for (int k = 1; k < kLspSplitEntries; ++k) {
+            if (scores[k] > bestScore) {
+                bestScore = scores[k];
                 best[split] = k;
             }
         }

@@ -109,6 +109,20 @@ const std::vector<KernelCase>& KernelCases() {
         {"CausalConvolution", kSubframeSamples,
          [](const KernelSet& k, const double* a, const double* b, double* out) { k.causalConvolution(a, b, out); },
          reference::CausalConvolution},
+        {"TapResponses", kPitchTaps * kSubframeSamples,
+         [](const KernelSet& k, const double* a, const double* b, double* out) { k.tapResponses(a, b, out); },
+         reference::TapResponses},
+        {"LspSplitScores", kLspSplits * kLspSplitEntries,
+         [](const KernelSet& k, const double* a, const double* b, double* out) {
+             for (int split = 0; split < kLspSplits; ++split) {
+                 k.lspSplitScores(split, a + 4 * split, b + 4 * split, out + kLspSplitEntries * split);
+             }
+         },
+         [](const double* a, const double* b, double* out) {
+             for (int split = 0; split < kLspSplits; ++split) {
+                 reference::LspSplitScores(split, a + 4 * split, b + 4 * split, out + kLspSplitEntries * split);
+             }
+         }},
         {"CorrelateTaps", kPitchTableWidth,
          [](const KernelSet& k, const double* a, const double* b, double* out) { k.correlateTaps(a, b, out); },
          reference::CorrelateTaps},
