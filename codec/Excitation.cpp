@@ -4,6 +4,7 @@
 #include "codec/tables/PitchTables.h"
 #include "codec/tables/PulseTables.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace velmar {
@@ -20,12 +21,11 @@ PitchVector BuildPitchVector(ExcitationPast past, int lag) noexcept {
     PitchVector v{};
     v[0] = past[kExcitationHistory - 2 - lag];
     v[1] = past[kExcitationHistory - 1 - lag];
-    // The last `lag` past samples, repeated; the offset wraps without a division per sample.
-    const int start = kExcitationHistory - lag;
-    int offset = 0;
-    for (int j = 0; j < kPitchVectorLength - 2; ++j) {
-        v[j + 2] = past[start + offset];
-        offset = offset + 1 == lag ? 0 : offset + 1;
+    // The last `lag` past samples, repeated as often as the vector needs.
+    const double* period = past.data() + kExcitationHistory - lag;
+    for (int j = 2; j < kPitchVectorLength; j += lag) {
+        const int count = std::min(lag, kPitchVectorLength - j);
+        std::copy(period, period + count, v.begin() + j);
     }
     return v;
 }
