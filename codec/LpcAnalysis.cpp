@@ -128,11 +128,13 @@ SubframeLpcSets AnalyseLpc(std::span<const double, kLpcHistory> lpcHistory, Cons
     return sets;
 }
 
+static_assert((kCosineTableSize & (kCosineTableSize - 1)) == 0); // the grid index wraps by masking
+
 double EvalLspPolynomial(const LspPolynomial& c, int j) noexcept {
     // Coefficient 5 - n weighs cos(n j pi / 256); the grid index wraps with the cosine's period.
     double sum = 0.0;
     for (int n = 0; n < static_cast<int>(c.size()); ++n) {
-        sum += c[c.size() - 1 - static_cast<std::size_t>(n)] * CosineTable[(n * j) % kCosineTableSize];
+        sum += c[c.size() - 1 - static_cast<std::size_t>(n)] * CosineTable[(n * j) & (kCosineTableSize - 1)];
     }
     return sum;
 }
