@@ -138,13 +138,28 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
     const double thetaOdd = TripleThreshold(d, 1);
     const double theta = thetaOdd > thetaEven ? thetaOdd : thetaEven;
 
-    // The cross terms appear twice in the energy of a pulse set; fold that and the signs in once.
+    // The cross terms appear twice in the energy of a pulse set; fold that and the signs in once,
+    // a row at a time.
+    using Quad = double __attribute__((vector_size(4 * sizeof(double))));
+    std::array<std::array<double, kTrackPositions>, kPulsesPerSubframe> trackSign{};
+    for (int t = 0; t < kPulsesPerSubframe; ++t) {
+        for (int k = 0; k < kTrackPositions; ++k) {
+            trackSign[t][k] = sign[PositionOnTrack(t, k)];
+        }
+    }
     for (int pair = 0; pair < kTrackPairs; ++pair) {
         const int a = kTrackPairOrder[pair][0];
-        const int b = kTrackPairOrder[pair][1];
+        const double* signB = trackSign[kTrackPairOrder[pair][1]].data();
         for (int k = 0; k < kTrackPositions; ++k) {
-            for (int m = 0; m < kTrackPositions; ++m) {
-                rr.cross[pair][k][m] *= 2.0 * sign[PositionOnTrack(a, k)] * sign[PositionOnTrack(b, m)];
+            const double twiceSignA = 2.0 * trackSign[a][k];
+            double* row = rr.cross[pair][k].data();
+            for (int m = 0; m < kTrackPositions; m += 2) {
+                DoublePair r;
+                DoublePair sb;
+                __builtin_memcpy(&r, row + m, sizeof r);
+                __builtin_memcpy(&sb, signB + m, sizeof sb);
+                r *= twiceSignA * sb;
+                __builtin_memcpy(row + m, &r, sizeof r);
             }
         }
     }
@@ -155,7 +170,6 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
     std::array<int, kPulsesPerSubframe> best = {0, 0, 0, 0}; // codes k of the four tracks
     // The values of each track by code, the fourth track's searched codes packed together so that
     // its four candidates are scored side by side (each by the scalar expression's own steps).
-    using Quad = double __attribute__((vector_size(4 * sizeof(double))));
     constexpr int kFourthCodes = kTrackPositions / kFourthTrackStride;
     static_assert(kFourthCodes == 4);
     auto fourth = [](const std::array<double, kTrackPositions>& row, Quad& out) {
