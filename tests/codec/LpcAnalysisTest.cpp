@@ -29,6 +29,34 @@ TEST(LpcAnalysis, ZeroInputGivesZeroLpcSetsAndASineBitPerSubframe) {
     EXPECT_EQ(sineDetector, 0b1111);
 }
 
+// A silent frame passes all four sine tests, so the word before decides how many of the newest
+// fifteen tests passed: its bits 0 .. 10 move to bits 4 .. 14, its bits 11 .. 15 (the old summary
+// included) leave the history.
+TEST(LpcAnalysis, ToneBitNeedsFourteenOfTheLastFifteenTestsNotThirteen) {
+    struct Case {
+        std::uint16_t before;
+        int passed; // of the fifteen tests after the frame
+        bool tone;
+    };
+    const Case cases[] = {
+        {0x07FF, 15, true},
+        {0x07FE, 14, true},
+        {0x07FC, 13, false},
+        {0x87FC, 13, false}, // an old summary bit does not count as a test
+        {0x7FFC, 13, false}, // nor do tests older than fifteen
+        {0x0000, 4, false},
+    };
+    const std::array<double, kLpcHistory> history{};
+    const Frame silence{};
+    for (const Case& c : cases) {
+        std::int16_t sineDetector = static_cast<std::int16_t>(c.before);
+        AnalyseLpc(history, silence, sineDetector);
+        const auto word = static_cast<std::uint16_t>(sineDetector);
+        EXPECT_EQ(std::popcount(static_cast<unsigned>(word & 0x7FFF)), c.passed) << std::hex << c.before;
+        EXPECT_EQ((word & 0x8000) != 0, c.tone) << std::hex << c.before;
+    }
+}
+
 TEST(LpcAnalysis, ZeroLpcSetGivesEvenlySpacedLsps) {
     const double expected[kLpcOrder] = {23.27,  46.55,  69.82,  93.09,  116.36,
                                         139.64, 162.91, 186.18, 209.45, 232.73};
