@@ -2,7 +2,6 @@
 
 #include "codec/Arithmetic.h"
 #include "codec/Kernels.h"
-#include "codec/SpeechCodec.h"
 #include "codec/tables/AnalysisTables.h"
 #include "codec/tables/LspTables.h"
 
@@ -36,21 +35,21 @@ using AnalysisSegment = std::array<double, kAnalysisWindowSize>;
 
 } // namespace
 
-void PreFilter(FrameSignal x, CSpeechCodec& codec) noexcept {
-    const double* num = codec.prefilterNum.data();
-    const double* den = codec.prefilterDen.data();
+void PreFilter(FrameSignal x, PreFilterState& state) noexcept {
+    const double* num = PreFilterNumerator.data();
+    const double* den = PreFilterDenominator.data();
     // Direct form I. The memories are newest first, so the frame is laid out backwards in time in
     // front of them: sample n at [239 - n], and the newest 9 values at [0 .. 8] at the end.
     constexpr int kTaps = kPrefilterTaps;
     std::array<double, kFrameSamples + kTaps> in{};
     std::array<double, kFrameSamples + kTaps> out{};
-    std::copy(codec.prefilterIn.begin(), codec.prefilterIn.end(), in.begin() + kFrameSamples);
-    std::copy(codec.prefilterOut.begin(), codec.prefilterOut.end(), out.begin() + kFrameSamples);
+    std::copy(state.in.begin(), state.in.end(), in.begin() + kFrameSamples);
+    std::copy(state.out.begin(), state.out.end(), out.begin() + kFrameSamples);
     for (int n = 0; n < kFrameSamples; ++n) {
         const double sample = x[n];
-        const double y = sample - codec.dcPrevIn + kDcPole * codec.dcPrevOut;
-        codec.dcPrevIn = sample;
-        codec.dcPrevOut = y;
+        const double y = sample - state.dcPrevIn + kDcPole * state.dcPrevOut;
+        state.dcPrevIn = sample;
+        state.dcPrevOut = y;
         const int at = kFrameSamples - 1 - n;
         in[at] = y;
         const double filtered =
@@ -58,8 +57,8 @@ void PreFilter(FrameSignal x, CSpeechCodec& codec) noexcept {
         out[at] = filtered;
         x[n] = filtered;
     }
-    std::copy(in.begin(), in.begin() + kTaps, codec.prefilterIn.begin());
-    std::copy(out.begin(), out.begin() + kTaps, codec.prefilterOut.begin());
+    std::copy(in.begin(), in.begin() + kTaps, state.in.begin());
+    std::copy(out.begin(), out.begin() + kTaps, state.out.begin());
 }
 
 DurbinResult Durbin(const Autocorrelations& r, double r0) noexcept {

@@ -135,15 +135,15 @@ TEST(LpcAnalysis, SteadySineSetsTheToneBitAndNoiseClearsIt) {
     for (int f = 0; f < 8; ++f) {
         codec.EncodeFrame(ConstSampleFrame(sine.data() + f * kFrameSamples, kFrameSamples), out);
     }
-    EXPECT_LT(codec.sineDetector, 0) << "bit 15 set";
-    EXPECT_EQ(codec.sineDetector & 0x7FFF, 0x7FFF);
+    EXPECT_LT(codec.encoder.lpc.sineDetector, 0) << "bit 15 set";
+    EXPECT_EQ(codec.encoder.lpc.sineDetector & 0x7FFF, 0x7FFF);
 
     test::Rng rng(test::kDefaultSeed);
     SCOPED_TRACE(test::kDefaultSeed);
     const std::vector<std::int16_t> noise = test::Noise(rng, 8000, 1);
     codec.EncodeFrame(ConstSampleFrame(noise.data(), kFrameSamples), out);
-    EXPECT_GE(codec.sineDetector, 0) << "bit 15 cleared";
-    EXPECT_LT(std::popcount(static_cast<unsigned>(codec.sineDetector) & 0x7FFFu), 14);
+    EXPECT_GE(codec.encoder.lpc.sineDetector, 0) << "bit 15 cleared";
+    EXPECT_LT(std::popcount(static_cast<unsigned>(codec.encoder.lpc.sineDetector) & 0x7FFFu), 14);
 }
 
 TEST(LpcAnalysis, WhiteNoiseDoesNotLookLikeASine) {
@@ -156,18 +156,18 @@ TEST(LpcAnalysis, WhiteNoiseDoesNotLookLikeASine) {
         codec.EncodeFrame(ConstSampleFrame(noise.data() + f * kFrameSamples, kFrameSamples), out);
     }
     // The first frame still sees the silent look-back; after that no subframe qualifies.
-    EXPECT_EQ(codec.sineDetector & 0xFFFF, 0);
+    EXPECT_EQ(codec.encoder.lpc.sineDetector & 0xFFFF, 0);
 }
 
 TEST(LpcAnalysis, DcRemovalDecaysAConstantByItsPolePerSample) {
     CSpeechCodec codec;
     Frame x{};
     x.fill(1000.0);
-    PreFilter(x, codec);
-    EXPECT_NEAR(codec.dcPrevOut, 1000.0 * std::pow(0.9921875, kFrameSamples - 1), 1e-9);
+    PreFilter(x, codec.encoder.preFilter);
+    EXPECT_NEAR(codec.encoder.preFilter.dcPrevOut, 1000.0 * std::pow(0.9921875, kFrameSamples - 1), 1e-9);
     x.fill(1000.0);
-    PreFilter(x, codec);
-    EXPECT_NEAR(codec.dcPrevOut, 1000.0 * std::pow(0.9921875, 2 * kFrameSamples - 1), 1e-9);
+    PreFilter(x, codec.encoder.preFilter);
+    EXPECT_NEAR(codec.encoder.preFilter.dcPrevOut, 1000.0 * std::pow(0.9921875, 2 * kFrameSamples - 1), 1e-9);
 }
 
 struct ToneGain {
@@ -191,7 +191,7 @@ TEST_P(PreFilterResponse, KeepsTheSpeechBandAndStopsTheTop) {
                 10000.0 * std::sin(2.0 * std::numbers::pi * tone.hz * (f * kFrameSamples + n) / kSampleRate);
         }
         const Frame in = x;
-        PreFilter(x, codec);
+        PreFilter(x, codec.encoder.preFilter);
         if (f >= kFrames / 2) { // past the filters' settling
             for (int n = 0; n < kFrameSamples; ++n) {
                 inEnergy += in[n] * in[n];
