@@ -45,6 +45,15 @@ Sharpening PitchSharpening(int subframeLag, int pitchGainIndex) noexcept {
     return {subframeLag + SharpenLagOffset[pitchGainIndex], SharpenGain[pitchGainIndex]};
 }
 
+void Sharpen(std::span<double, kSubframeSamples> v, Sharpening sharpening) noexcept {
+    if (sharpening.lag >= kSharpenLagLimit) {
+        return;
+    }
+    for (int n = sharpening.lag; n < kSubframeSamples; ++n) {
+        v[n] = v[n] + sharpening.gain * v[n - sharpening.lag];
+    }
+}
+
 int PulsePosition(int pulse, int code) noexcept {
     return kTrackStep[pulse] * code + kTrackStart[pulse];
 }
@@ -62,13 +71,7 @@ SubframeVector BuildPulseVector(const SubframeParams& sub, int pitchLag) noexcep
         }
     }
 
-    // In place and in increasing order, so an echo is echoed again one lag further on.
-    const Sharpening sharpening = PitchSharpening(pitchLag + sub.lagDelta - 1, sub.pitchGainIndex);
-    if (sharpening.lag < kSharpenLagLimit) {
-        for (int n = sharpening.lag; n < kSubframeSamples; ++n) {
-            v[n] = v[n] + sharpening.gain * v[n - sharpening.lag];
-        }
-    }
+    Sharpen(v, PitchSharpening(pitchLag + sub.lagDelta - 1, sub.pitchGainIndex));
     return v;
 }
 

@@ -268,12 +268,8 @@ PulseGain QuantisePulseGain(ConstSubframeSignal t, const SubframeVector& y) noex
 
 PulseCode CodePulses(ConstSubframeSignal t, SubframeVector& h, int sharpenLag, SubframeSignal out,
                      double sharpenGain, std::int16_t& searchBudget) noexcept {
-    const bool sharpen = sharpenLag < kSharpenLagLimit;
-    if (sharpen) {
-        for (int n = sharpenLag; n < kSubframeSamples; ++n) {
-            h[n] = h[n] + sharpenGain * h[n - sharpenLag];
-        }
-    }
+    const Sharpening sharpening{sharpenLag, sharpenGain};
+    Sharpen(h, sharpening);
     ImpulseCorrelations rr = CorrelateImpulse(h);
     BackwardTarget d = BackwardFilterTarget(h, t);
     const PulseChoice choice = SearchPulses(d, rr, h, searchBudget);
@@ -283,11 +279,7 @@ PulseCode CodePulses(ConstSubframeSignal t, SubframeVector& h, int sharpenLag, S
     for (int n = 0; n < kSubframeSamples; ++n) {
         out[n] = gain.amplitude * choice.code[n];
     }
-    if (sharpen) {
-        for (int n = sharpenLag; n < kSubframeSamples; ++n) {
-            out[n] = out[n] + sharpenGain * out[n - sharpenLag];
-        }
-    }
+    Sharpen(out, sharpening);
     return {choice.positions, choice.signs, gain.index};
 }
 
