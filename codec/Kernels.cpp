@@ -157,6 +157,14 @@ void LspSplitScores(int split, const double* r, const double* w, double* scores)
     }
 }
 
+void HarmonicCorrelations(const double* x, int firstLag, double* r, double* energy) noexcept {
+    for (int i = 0; i < kHarmonicLags; ++i) {
+        const double* past = x - (firstLag + i);
+        r[i] = DotProduct(x, past, kSubframeSamples);
+        energy[i] = DotProduct(past, past, kSubframeSamples);
+    }
+}
+
 } // namespace reference
 
 namespace {
@@ -399,9 +407,33 @@ void ImpulseResponsesPortable(const double* aq, const double* weights, double* u
     }
 }
 
+void HarmonicCorrelationsPortable(const double* x, int firstLag, double* r, double* energy) noexcept {
+    // Eight neighbouring lags side by side (the one below firstLag unused, so that nothing is
+    // read before the oldest sample needed), two to a register: pair p holds the lags
+    // (firstLag + 2p, firstLag + 2p - 1).
+    constexpr int kPairs = 4;
+    std::array<DoublePair, kPairs> cross{};
+    std::array<DoublePair, kPairs> energies{};
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const DoublePair xn = {x[n], x[n]};
+        const double* past = x + n - firstLag;
+#pragma GCC unroll 4
+        for (int p = 0; p < kPairs; ++p) {
+            const DoublePair v = LoadPair(past - 2 * p);
+            cross[p] += xn * v;
+            energies[p] += v * v;
+        }
+    }
+    for (int i = 0; i < kHarmonicLags; ++i) {
+        r[i] = cross[(i + 1) / 2][i % 2];
+        energy[i] = energies[(i + 1) / 2][i % 2];
+    }
+}
+
 constexpr KernelSet kPortableKernels = {
     CausalConvolutionPortable, TapResponsesPortable, CorrelateTapsPortable,  ScoreRowsPortable,       CorrelateLagsPortable,
     BackwardFilterPortable,    AutocorrelatePortable, RunningProductsPortable, ImpulseResponsesPortable, LspSplitScoresPortable,
+    HarmonicCorrelationsPortable,
 };
 
 struct Dispatch {

@@ -15,6 +15,7 @@
 namespace velmar {
 
 inline constexpr int kLagCorrelationSlots = 128;
+inline constexpr int kHarmonicLags = 2 * kHarmonicLagSpread + 1;
 inline constexpr int kRunningDistances = 32; // the 30 even distances below 60, padded
 inline constexpr int kRunningSlots = (kSubframeSamples + 1) * kRunningDistances;
 
@@ -53,6 +54,10 @@ struct KernelSet {
     // Score of every entry k (0 .. 255) of LSP split `split` against residual r and weights w of
     // that split: sum over i ascending of w[i] (2 r[i] c[i] - c[i] c[i]), c the entry's values.
     void (*lspSplitScores)(int split, const double* r, const double* w, double* scores) noexcept;
+    // For the seven lags L = firstLag + i (i = 0 .. 6): r[i] = sum over n = 0 .. 59 ascending of
+    // x[n] x[n - L], energy[i] = sum of x[n - L] x[n - L]. x has firstLag + 6 readable samples
+    // before it and 60 after.
+    void (*harmonicCorrelations)(const double* x, int firstLag, double* r, double* energy) noexcept;
 };
 
 // Paths this processor can run, the portable one first.
@@ -93,6 +98,7 @@ void Autocorrelate(const double* w, double* sums) noexcept;
 void RunningProducts(const double* h, double* running) noexcept;
 void ImpulseResponses(const double* aq, const double* weights, double* u) noexcept;
 void LspSplitScores(int split, const double* r, const double* w, double* scores) noexcept;
+void HarmonicCorrelations(const double* x, int firstLag, double* r, double* energy) noexcept;
 } // namespace reference
 
 // The kernel sets of each path; KernelSetFor returns nullptr for a path not built in.

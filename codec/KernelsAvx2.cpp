@@ -313,12 +313,36 @@ void ImpulseResponsesAvx2(const double* aq, const double* weights, double* u) no
     }
 }
 
+void HarmonicCorrelationsAvx2(const double* x, int firstLag, double* r, double* energy) noexcept {
+    // Eight neighbouring lags side by side (the first one unused): the register `late` holds the
+    // lags firstLag + 6 .. + 3, `early` the lags firstLag + 2 .. firstLag - 1, highest first.
+    Quad crossLate = {}, crossEarly = {}, energyLate = {}, energyEarly = {};
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const Quad xn = Broadcast(x[n]);
+        const Quad late = Load(x + n - firstLag - 6);
+        const Quad early = Load(x + n - firstLag - 2);
+        crossLate += xn * late;
+        crossEarly += xn * early;
+        energyLate += late * late;
+        energyEarly += early * early;
+    }
+    for (int i = 0; i < 3; ++i) {
+        r[i] = crossEarly[2 - i];
+        energy[i] = energyEarly[2 - i];
+    }
+    for (int i = 3; i < kHarmonicLags; ++i) {
+        r[i] = crossLate[6 - i];
+        energy[i] = energyLate[6 - i];
+    }
+}
+
 } // namespace
 
 extern const KernelSet kAvx2Kernels;
 const KernelSet kAvx2Kernels = {
     CausalConvolutionAvx2, TapResponsesAvx2, CorrelateTapsAvx2,  ScoreRowsAvx2,
     CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2, RunningProductsAvx2, ImpulseResponsesAvx2, LspSplitScoresAvx2,
+    HarmonicCorrelationsAvx2,
 };
 
 } // namespace velmar

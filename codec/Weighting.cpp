@@ -96,14 +96,16 @@ HarmonicWeight FindHarmonicWeight(WeightedBuffer buf, int start, int olp) noexce
     assert(start - olp - kHarmonicLagSpread >= 0 && start + kSubframeSamples <= kWeightedBufferSize);
     const double* x = buf.data() + start;
     const double subframeEnergy = DotProduct(x, x, kSubframeSamples);
+    std::array<double, kHarmonicLags> correlations;
+    std::array<double, kHarmonicLags> energies;
+    Kernels().harmonicCorrelations(x, olp - kHarmonicLagSpread, correlations.data(), energies.data());
     int bestIndex = -1;
     double bestEnergy = 1.0;
     double bestR2 = 0.0;
     double bestR = 0.0;
-    for (int i = 0; i <= 2 * kHarmonicLagSpread; ++i) {
-        const double* past = x - (olp - kHarmonicLagSpread + i);
-        const double r = DotProduct(x, past, kSubframeSamples);
-        const double energy = DotProduct(past, past, kSubframeSamples);
+    for (int i = 0; i < kHarmonicLags; ++i) {
+        const double r = correlations[i];
+        const double energy = energies[i];
         if (energy > 0.0 && r > 0.0 && r * r * bestEnergy > energy * bestR2) {
             bestIndex = i;
             bestR = r;

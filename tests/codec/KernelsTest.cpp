@@ -141,6 +141,15 @@ const std::vector<KernelCase>& KernelCases() {
         {"ImpulseResponses", kSubframes * kSubframeSamples,
          [](const KernelSet& k, const double* a, const double* b, double* out) { k.impulseResponses(a, b, out); },
          reference::ImpulseResponses},
+        {"HarmonicCorrelations", 4 * kHarmonicLags,
+         [](const KernelSet& k, const double* a, const double*, double* out) {
+             k.harmonicCorrelations(a, 15, out, out + kHarmonicLags);
+             k.harmonicCorrelations(a, kOpenLoopMaxLag, out + 2 * kHarmonicLags, out + 3 * kHarmonicLags);
+         },
+         [](const double* a, const double*, double* out) {
+             reference::HarmonicCorrelations(a, 15, out, out + kHarmonicLags);
+             reference::HarmonicCorrelations(a, kOpenLoopMaxLag, out + 2 * kHarmonicLags, out + 3 * kHarmonicLags);
+         }},
         {"RunningProducts", kRunningSlots,
          [](const KernelSet& k, const double* a, const double*, double* out) { k.runningProducts(a, out); },
          [](const double* a, const double*, double* out) { reference::RunningProducts(a, out); },
