@@ -40,12 +40,18 @@ done
 seconds=$(python3 -c "print($(stat -c %s "$speech") / 16000)")
 
 tool() { echo "$tmp/$1-build/tools/prmcodec/prmcodec"; }
-cpu() { # COMMAND...: prints the user + system seconds of the process, to the microsecond
-    python3 -c '
+cpu() { # COMMAND...: prints the CPU seconds of the process
+    if command -v perf >/dev/null && perf stat -x, -e task-clock -o "$tmp/stat" true 2>/dev/null; then
+        # The scheduler's exact accounting; rusage is sampled at the timer tick.
+        perf stat -x, -e task-clock -o "$tmp/stat" "$@" >/dev/null 2>&1
+        awk -F, '/task-clock/ {print $1 / 1000}' "$tmp/stat"
+    else
+        python3 -c '
 import resource, subprocess, sys
 subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 u = resource.getrusage(resource.RUSAGE_CHILDREN)
 print(u.ru_utime + u.ru_stime)' "$@"
+    fi
 }
 
 for ((round = 1; round <= rounds; ++round)); do
