@@ -30,23 +30,23 @@ std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, Pa
 
     // Spectral analysis of the frame as it arrives; the LPC windows look one subframe ahead.
     PreFilter(x, state.preFilter);
-    const SubframeLpcSets lpc = AnalyseLpc(state.lpc.history, x, state.lpc.sineDetector);
-    LspVector lsp = LpcToLsp(lpc[kSubframes - 1], state.lpc.prevLsp);
+    const SubframeLpcSets lpc = AnalyseLpc(state.lpc.lpcHistory, x, state.lpc.sineDetector);
+    LspVector lsp = LpcToLsp(lpc[kSubframes - 1], state.lpc.encPrevLsp);
     if (trace != nullptr) {
         trace->lspUnquantised = lsp;
     }
     const std::int16_t flag = DetectVoiceActivity(x, sensitivity, state.lpc.sineDetector < 0, state.vad);
-    params.lspIndex = QuantiseLsp(lsp, state.lpc.prevLsp);
-    DelaySpeech(x, state.lpc.history);
+    params.lspIndex = QuantiseLsp(lsp, state.lpc.encPrevLsp);
+    DelaySpeech(x, state.lpc.lpcHistory);
 
     // Perceptual weighting and open-loop pitch on the delayed frame.
     const SubframeWeightings weightings = WeightingCoefficients(lpc);
     WeightingState& weighting = state.weighting;
-    WeightSpeech(x, weightings, weighting.inMem, weighting.outMem);
+    WeightSpeech(x, weightings, weighting.weightInMem, weighting.weightOutMem);
     std::array<HarmonicWeight, kSubframes> harmonic{};
     {
         std::array<double, kWeightedBufferSize> buf{};
-        std::copy(weighting.history.begin(), weighting.history.end(), buf.begin());
+        std::copy(weighting.weightedHistory.begin(), weighting.weightedHistory.end(), buf.begin());
         std::copy(x.begin(), x.end(), buf.begin() + kWeightedHistory);
         for (int half = 0; half < 2; ++half) {
             const int lag = EstimateOpenLoopPitch(buf, kWeightedHistory + kOpenLoopWindow * half);
@@ -57,39 +57,41 @@ std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, Pa
             harmonic[j] =
                 FindHarmonicWeight(buf, kWeightedHistory + kSubframeSamples * j, params.pitchLag[j / 2]);
         }
-        std::copy(buf.end() - kWeightedHistory, buf.end(), weighting.history.begin());
+        std::copy(buf.end() - kWeightedHistory, buf.end(), weighting.weightedHistory.begin());
         for (int j = 0; j < kSubframes; ++j) {
             ApplyHarmonicWeight(x, buf, kSubframeSamples * j, harmonic[j]);
         }
     }
 
     // The quantised spectrum exactly as the decoder will rebuild it.
-    lsp = DecodeLsp(params.lspIndex, 0, state.lpc.prevLsp);
-    const SubframeLpcSets aq = InterpolateLsp(lsp, state.lpc.prevLsp);
-    state.lpc.prevLsp = lsp;
+    lsp = DecodeLsp(params.lspIndex, 0, state.lpc.encPrevLsp);
+    const SubframeLpcSets aq = InterpolateLsp(lsp, state.lpc.encPrevLsp);
+    state.lpc.encPrevLsp = lsp;
 
     ExcitationState& search = state.search;
     std::array<SubframeVector, kSubframes> responses = ComputeImpulseResponses(aq, weightings, harmonic);
     for (int j = 0; j < kSubframes; ++j) {
         const SubframeSignal t(x.data() + kSubframeSamples * j, kSubframeSamples);
         SubframeVector& h = responses[j];
-        SubtractRinging(t, aq[j], weightings[j], search.synthMem, search.weightMem, search.weightedSynthHistory,
-                        harmonic[j]);
-        SearchAdaptiveCodebook(t, h, search.excitation, params, j);
+        SubtractRinging(t, aq[j], weightings[j], search.encSynthMem, search.encWeightMem,
+                        search.weightedSynthHistory, harmonic[j]);
+        SearchAdaptiveCodebook(t, h, search.encExcitation, params, j);
         SearchFixedCodebook(t, h, params, j, search.searchBudget);
 
         const SubframeParams& sub = params.sub[j];
         const SubframeVector p =
-            PitchContribution(search.excitation, params.pitchLag[j / 2], sub.lagDelta, sub.pitchGainIndex);
+            PitchContribution(search.encExcitation, params.pitchLag[j / 2], sub.lagDelta, sub.pitchGainIndex);
         // Only the stored history is clamped; the local decoder filters the excitation as built.
-        std::copy(search.excitation.begin() + kSubframeSamples, search.excitation.end(), search.excitation.begin());
-        double* fresh = search.excitation.data() + kExcitationHistory - kSubframeSamples;
+        std::copy(search.encExcitation.begin() + kSubframeSamples, search.encExcitation.end(),
+                  search.encExcitation.begin());
+        double* fresh = search.encExcitation.data() + kExcitationHistory - kSubframeSamples;
         for (int n = 0; n < kSubframeSamples; ++n) {
             const double e = p[n] + t[n];
             t[n] = e;
             fresh[n] = ClampToSampleRange(e);
         }
-        UpdateRinging(t, aq[j], weightings[j], search.synthMem, search.weightMem, search.weightedSynthHistory);
+        UpdateRinging(t, aq[j], weightings[j], search.encSynthMem, search.encWeightMem,
+                      search.weightedSynthHistory);
     }
 
     PackFrame(params, out);

@@ -1,6 +1,6 @@
-// What the encoder carries from one frame to the next, one small struct per stage. Each stage
-// function takes only its own state (or parts of it); the frame driver in Encoder.cpp hands
-// every stage its own.
+// What the encoder carries from one frame to the next, one small struct per stage, the fields
+// keeping the codec state's names. Each stage function takes only its own state (or parts of
+// it); the frame driver in Encoder.cpp hands every stage its own.
 #pragma once
 
 #include "codec/CodecConstants.h"
@@ -19,33 +19,33 @@ using FilterMemory = std::array<double, kLpcOrder>;
 struct PreFilterState {
     double dcPrevIn = 0.0;
     double dcPrevOut = 0.0;
-    std::array<double, kPrefilterTaps> in{};  // newest first
-    std::array<double, kPrefilterTaps> out{}; // newest first
+    std::array<double, kPrefilterTaps> prefilterIn{};  // newest first
+    std::array<double, kPrefilterTaps> prefilterOut{}; // newest first
 };
 
 // Spectral analysis: the look-back of the analysis windows (the speech not yet coded), the
 // quantised LSPs of the previous frame, and the sine detector's test history (bit 15 set: a tone).
 struct LpcState {
-    std::array<double, kLpcHistory> history{};
-    LspVector prevLsp = LspMean;
+    std::array<double, kLpcHistory> lpcHistory{};
+    LspVector encPrevLsp = LspMean;
     std::int16_t sineDetector = 0;
 };
 
 // Perceptual weighting: the weighting filter's memories and the weighted speech of the earlier
 // frames that the open-loop pitch search looks back into.
 struct WeightingState {
-    FilterMemory inMem{};
-    FilterMemory outMem{};
-    std::array<double, kWeightedHistory> history{};
+    FilterMemory weightInMem{};
+    FilterMemory weightOutMem{};
+    std::array<double, kWeightedHistory> weightedHistory{};
 };
 
 // Pitch and pulse searches with the local decoder: the past excitation (oldest first, clamped to
 // the 16-bit range), the local synthesis and weighting filter memories, the weighted synthesis
 // of the earlier subframes, and the pulse search budget left over within a frame.
 struct ExcitationState {
-    std::array<double, kExcitationHistory> excitation{};
-    FilterMemory synthMem{};
-    FilterMemory weightMem{};
+    std::array<double, kExcitationHistory> encExcitation{};
+    FilterMemory encSynthMem{};
+    FilterMemory encWeightMem{};
     std::array<double, kWeightedHistory> weightedSynthHistory{};
     std::int16_t searchBudget = 0;
 };
@@ -54,12 +54,12 @@ struct ExcitationState {
 // adaptive noise level, the adaptation counter and the open-loop lags of the last two frames
 // (two per frame, the older frame first).
 struct VadState {
-    std::int16_t hangover = 0;
-    std::int16_t burst = 0;
-    double prevEnergy = 1024.0;
-    double noiseLevel = 1024.0;
-    std::int16_t adapt = 0;
-    std::array<std::int16_t, 4> lags = {1, 1, 60, 60};
+    std::int16_t vadHangover = 0;
+    std::int16_t vadBurst = 0;
+    double vadPrevEnergy = 1024.0;
+    double vadNoiseLevel = 1024.0;
+    std::int16_t vadAdapt = 0;
+    std::array<std::int16_t, 4> vadLags = {1, 1, 60, 60};
 };
 
 struct EncoderState {

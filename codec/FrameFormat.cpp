@@ -167,7 +167,8 @@ FrameParams UnpackFrame(std::span<const std::uint8_t, kPackedFrameBytes> frame,
     FieldValues values{};
     for (const FieldPlace& place : kLayout) {
         const std::uint32_t mask = place.width == kWordBits ? ~0U : (1U << place.width) - 1U;
-        values[static_cast<int>(place.field)] = (words[place.bitOffset / kWordBits] >> (place.bitOffset % kWordBits)) & mask;
+        values[static_cast<int>(place.field)] =
+            (words[place.bitOffset / kWordBits] >> (place.bitOffset % kWordBits)) & mask;
     }
 
     params.lspIndex = static_cast<std::int32_t>(At(values, Field::LspIndex));

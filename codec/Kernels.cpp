@@ -260,8 +260,9 @@ void CorrelateTapsPortable(const double* t, const double* y, double* c) noexcept
         x42 += y4[n] * y2[n];
         x43 += y4[n] * y3[n];
     }
-    const double all[kPitchTableWidth] = {t0,  t1,  t2,  t3,  t4,  0.5 * e0, 0.5 * e1, 0.5 * e2, 0.5 * e3, 0.5 * e4,
-                                          x10, x20, x21, x30, x31, x32,      x40,      x41,      x42,      x43};
+    const double all[kPitchTableWidth] = {t0,       t1,       t2,       t3,  t4,  0.5 * e0, 0.5 * e1,
+                                          0.5 * e2, 0.5 * e3, 0.5 * e4, x10, x20, x21,      x30,
+                                          x31,      x32,      x40,      x41, x42, x43};
     std::copy(all, all + kPitchTableWidth, c);
 }
 
@@ -287,7 +288,8 @@ void CorrelateLagsPortable(const double* x, double* correlation) noexcept {
     constexpr int kPairs = 7;
     constexpr int kLagBlock = 2 * kPairs;
     constexpr int kBlocks = (kOpenLoopLags + kLagBlock - 1) / kLagBlock;
-    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock <= kWeightedHistory && kBlocks * kLagBlock <= kLagCorrelationSlots);
+    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock <= kWeightedHistory &&
+                  kBlocks * kLagBlock <= kLagCorrelationSlots);
     for (int block = 0; block < kBlocks; ++block) {
         const int lag = kOpenLoopMinLag + kLagBlock * block;
         // Pair p holds the lags (lag + 2p + 1, lag + 2p) in its lanes.
@@ -333,8 +335,7 @@ void BackwardFilterPortable(const double* h, const double* t, double* d) noexcep
     }
 }
 
-template <int First, int Count>
-void AutocorrelateBlock(const double* w, double* sums) noexcept {
+template <int First, int Count> void AutocorrelateBlock(const double* w, double* sums) noexcept {
     std::array<double, Count> acc{};
     constexpr int kShared = kAnalysisWindowSize - (First + Count - 1);
     for (int n = 0; n < kShared; ++n) {
@@ -431,16 +432,17 @@ void HarmonicCorrelationsPortable(const double* x, int firstLag, double* r, doub
 }
 
 constexpr KernelSet kPortableKernels = {
-    CausalConvolutionPortable, TapResponsesPortable, CorrelateTapsPortable,  ScoreRowsPortable,       CorrelateLagsPortable,
-    BackwardFilterPortable,    AutocorrelatePortable, RunningProductsPortable, ImpulseResponsesPortable, LspSplitScoresPortable,
-    HarmonicCorrelationsPortable,
+    CausalConvolutionPortable, TapResponsesPortable,   CorrelateTapsPortable,        ScoreRowsPortable,
+    CorrelateLagsPortable,     BackwardFilterPortable, AutocorrelatePortable,        RunningProductsPortable,
+    ImpulseResponsesPortable,  LspSplitScoresPortable, HarmonicCorrelationsPortable,
 };
 
+// The paths found at the first use, and the set in use. Forcing a path is meant for tests and
+// benchmarks between runs of the codec; the atomic only keeps such a switch well defined.
 struct Dispatch {
     std::array<KernelPath, 2> paths{};
     int pathCount = 0;
     std::atomic<const KernelSet*> active{&kPortableKernels};
-    std::atomic<KernelPath> activePath{KernelPath::Portable};
 
     Dispatch() noexcept {
         paths[pathCount++] = KernelPath::Portable;
@@ -449,7 +451,6 @@ struct Dispatch {
         if (__builtin_cpu_supports("avx2")) {
             paths[pathCount++] = KernelPath::Avx2;
             active.store(&kAvx2Kernels, std::memory_order_release);
-            activePath.store(KernelPath::Avx2, std::memory_order_release);
         }
 #endif
     }
@@ -472,7 +473,13 @@ const KernelSet& Kernels() noexcept {
 }
 
 KernelPath ActiveKernelPath() noexcept {
-    return TheDispatch().activePath.load(std::memory_order_acquire);
+    const KernelSet* active = &Kernels();
+    for (const KernelPath path : AvailableKernelPaths()) {
+        if (KernelSetFor(path) == active) {
+            return path;
+        }
+    }
+    return KernelPath::Portable;
 }
 
 const KernelSet* KernelSetFor(KernelPath path) noexcept {
@@ -490,13 +497,11 @@ const KernelSet* KernelSetFor(KernelPath path) noexcept {
 }
 
 bool ForceKernelPath(KernelPath path) noexcept {
-    Dispatch& d = TheDispatch();
     const auto available = AvailableKernelPaths();
     if (std::find(available.begin(), available.end(), path) == available.end()) {
         return false;
     }
-    d.active.store(KernelSetFor(path), std::memory_order_release);
-    d.activePath.store(path, std::memory_order_release);
+    TheDispatch().active.store(KernelSetFor(path), std::memory_order_release);
     return true;
 }
 

@@ -182,7 +182,8 @@ void CorrelateLagsAvx2(const double* x, double* correlation) noexcept {
     constexpr int kQuads = 8;
     constexpr int kLagBlock = 4 * kQuads;
     constexpr int kBlocks = (kOpenLoopLags + kLagBlock - 1) / kLagBlock;
-    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock - 1 <= kWeightedHistory && kBlocks * kLagBlock <= kLagCorrelationSlots);
+    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock - 1 <= kWeightedHistory &&
+                  kBlocks * kLagBlock <= kLagCorrelationSlots);
     for (int block = 0; block < kBlocks; ++block) {
         const int lag = kOpenLoopMinLag + kLagBlock * block;
         Quad acc[kQuads] = {};
@@ -340,9 +341,9 @@ void HarmonicCorrelationsAvx2(const double* x, int firstLag, double* r, double* 
 
 extern const KernelSet kAvx2Kernels;
 const KernelSet kAvx2Kernels = {
-    CausalConvolutionAvx2, TapResponsesAvx2, CorrelateTapsAvx2,  ScoreRowsAvx2,
-    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2, RunningProductsAvx2, ImpulseResponsesAvx2, LspSplitScoresAvx2,
-    HarmonicCorrelationsAvx2,
+    CausalConvolutionAvx2, TapResponsesAvx2,   CorrelateTapsAvx2,        ScoreRowsAvx2,
+    CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2,        RunningProductsAvx2,
+    ImpulseResponsesAvx2,  LspSplitScoresAvx2, HarmonicCorrelationsAvx2,
 };
 
 } // namespace velmar

@@ -36,15 +36,15 @@ using AnalysisSegment = std::array<double, kAnalysisWindowSize>;
 } // namespace
 
 void PreFilter(FrameSignal x, PreFilterState& state) noexcept {
-    const double* num = PreFilterNumerator.data();
-    const double* den = PreFilterDenominator.data();
+    const double* num = PrefilterNum.data();
+    const double* den = PrefilterDen.data();
     // Direct form I. The memories are newest first, so the frame is laid out backwards in time in
     // front of them: sample n at [239 - n], and the newest 9 values at [0 .. 8] at the end.
     constexpr int kTaps = kPrefilterTaps;
     std::array<double, kFrameSamples + kTaps> in{};
     std::array<double, kFrameSamples + kTaps> out{};
-    std::copy(state.in.begin(), state.in.end(), in.begin() + kFrameSamples);
-    std::copy(state.out.begin(), state.out.end(), out.begin() + kFrameSamples);
+    std::copy(state.prefilterIn.begin(), state.prefilterIn.end(), in.begin() + kFrameSamples);
+    std::copy(state.prefilterOut.begin(), state.prefilterOut.end(), out.begin() + kFrameSamples);
     for (int n = 0; n < kFrameSamples; ++n) {
         const double sample = x[n];
         const double y = sample - state.dcPrevIn + kDcPole * state.dcPrevOut;
@@ -57,8 +57,8 @@ void PreFilter(FrameSignal x, PreFilterState& state) noexcept {
         out[at] = filtered;
         x[n] = filtered;
     }
-    std::copy(in.begin(), in.begin() + kTaps, state.in.begin());
-    std::copy(out.begin(), out.begin() + kTaps, state.out.begin());
+    std::copy(in.begin(), in.begin() + kTaps, state.prefilterIn.begin());
+    std::copy(out.begin(), out.begin() + kTaps, state.prefilterOut.begin());
 }
 
 DurbinResult Durbin(const Autocorrelations& r, double r0) noexcept {

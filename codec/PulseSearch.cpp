@@ -59,7 +59,6 @@ double TripleThreshold(const BackwardTarget& d, int parity) noexcept {
     return mean + 0.5 * (best - mean);
 }
 
-
 // r(p, q), summed over n ascending from max(p, q), adds h[i + d] h[i] for i = 0, 1, .. with
 // d = |p - q|: it is the running sum of that one sequence after 60 - max(p, q) terms (none for a
 // position past the subframe). Each value of the correlations is therefore one slot of the

@@ -55,43 +55,44 @@ double VadThreshold(double noiseLevel, std::int16_t sensitivity) noexcept {
     return scale * noiseLevel / kScaleUnit * (kSensitivityBase + kSensitivityStep * sensitivity);
 }
 
-std::int16_t DetectVoiceActivity(ConstFrameSignal x, std::int16_t sensitivity, bool tone, VadState& state) noexcept {
+std::int16_t DetectVoiceActivity(ConstFrameSignal x, std::int16_t sensitivity, bool tone,
+                                 VadState& state) noexcept {
     // Voiced speech shows consistent lags; a steady sine wave is treated alike, so that the noise
     // level does not climb onto a tone.
     int shortest = kVadLagLimit;
-    for (const std::int16_t lag : state.lags) {
+    for (const std::int16_t lag : state.vadLags) {
         shortest = std::min(shortest, static_cast<int>(lag));
     }
     int matches = 0;
-    for (const std::int16_t lag : state.lags) {
+    for (const std::int16_t lag : state.vadLags) {
         for (int m = 1; m <= kVadLagMultiples; ++m) {
             if (std::abs(m * shortest - lag) <= kVadLagTolerance) {
                 ++matches;
             }
         }
     }
-    int adapt = state.adapt;
+    int adapt = state.vadAdapt;
     if (matches == kVadPeriodicCount || tone) {
         adapt += kVadAdaptRise;
     } else {
         adapt -= 1;
     }
-    state.adapt = static_cast<std::int16_t>(std::clamp(adapt, 0, kVadAdaptMax));
+    state.vadAdapt = static_cast<std::int16_t>(std::clamp(adapt, 0, kVadAdaptMax));
 
     const double* newest = x.data() + kVadEnergyStart;
     const double energy = 0.5 * (1.0 / kVadEnergySamples) * DotProduct(newest, newest, kVadEnergySamples);
 
-    double noise = state.noiseLevel;
-    if (noise > state.prevEnergy) {
-        noise = kNoiseFollowOld * state.prevEnergy + kNoiseFollowNew * noise;
+    double noise = state.vadNoiseLevel;
+    if (noise > state.vadPrevEnergy) {
+        noise = kNoiseFollowOld * state.vadPrevEnergy + kNoiseFollowNew * noise;
     }
-    noise = noise * (state.adapt == 0 ? kNoiseRise : kNoiseFall);
-    state.prevEnergy = energy;
-    state.noiseLevel = std::clamp(noise, kNoiseMin, kNoiseMax);
+    noise = noise * (state.vadAdapt == 0 ? kNoiseRise : kNoiseFall);
+    state.vadPrevEnergy = energy;
+    state.vadNoiseLevel = std::clamp(noise, kNoiseMin, kNoiseMax);
 
-    const double threshold = VadThreshold(state.noiseLevel, sensitivity);
-    int burst = state.burst;
-    int hangover = state.hangover;
+    const double threshold = VadThreshold(state.vadNoiseLevel, sensitivity);
+    int burst = state.vadBurst;
+    int hangover = state.vadHangover;
     std::int16_t flag = 1;
     if (threshold > energy) {
         burst = std::max(burst - 1, 0);
@@ -110,16 +111,16 @@ std::int16_t DetectVoiceActivity(ConstFrameSignal x, std::int16_t sensitivity, b
             --hangover;
         }
     }
-    state.burst = static_cast<std::int16_t>(burst);
-    state.hangover = static_cast<std::int16_t>(hangover);
-    state.lags[0] = state.lags[2];
-    state.lags[1] = state.lags[3];
+    state.vadBurst = static_cast<std::int16_t>(burst);
+    state.vadHangover = static_cast<std::int16_t>(hangover);
+    state.vadLags[0] = state.vadLags[2];
+    state.vadLags[1] = state.vadLags[3];
     return flag;
 }
 
 void NoteOpenLoopLags(VadState& state, const std::array<std::int32_t, 2>& lags) noexcept {
-    state.lags[2] = static_cast<std::int16_t>(lags[0]);
-    state.lags[3] = static_cast<std::int16_t>(lags[1]);
+    state.vadLags[2] = static_cast<std::int16_t>(lags[0]);
+    state.vadLags[3] = static_cast<std::int16_t>(lags[1]);
 }
 
 } // namespace velmar

@@ -16,7 +16,8 @@ namespace velmar {
 // 0.4 .. 1.0. `tone` (the sine detector's summary) and the open-loop lags of the two frames
 // before, when consistent, count as voicing and hold the noise level down; the lags of the last
 // frame then move into the "frame before last" slots.
-std::int16_t DetectVoiceActivity(ConstFrameSignal x, std::int16_t sensitivity, bool tone, VadState& state) noexcept;
+std::int16_t DetectVoiceActivity(ConstFrameSignal x, std::int16_t sensitivity, bool tone,
+                                 VadState& state) noexcept;
 
 // Records the open-loop lags of the frame just analysed for the next decision.
 void NoteOpenLoopLags(VadState& state, const std::array<std::int32_t, 2>& lags) noexcept;

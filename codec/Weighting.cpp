@@ -156,9 +156,9 @@ SubframeVector ComputeImpulseResponse(const LpcSet& aq, const WeightingSet& coef
     return HarmonicallyWeighted(response.data(), hw);
 }
 
-std::array<SubframeVector, kSubframes> ComputeImpulseResponses(const SubframeLpcSets& aq,
-                                                               const SubframeWeightings& weightings,
-                                                               const std::array<HarmonicWeight, kSubframes>& hw) noexcept {
+std::array<SubframeVector, kSubframes>
+ComputeImpulseResponses(const SubframeLpcSets& aq, const SubframeWeightings& weightings,
+                        const std::array<HarmonicWeight, kSubframes>& hw) noexcept {
     std::array<std::array<double, kSubframeSamples>, kSubframes> u;
     Kernels().impulseResponses(aq[0].data(), weightings[0].data(), u[0].data());
     std::array<SubframeVector, kSubframes> h;

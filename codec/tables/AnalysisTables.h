@@ -62,11 +62,11 @@ inline constexpr std::array<double, kLpcOrder> WeightDenFactors = {{
 }};
 
 // The encoder's 8th-order input filter, coefficient 0 first: numerator and denominator.
-inline constexpr std::array<double, kPrefilterTaps> PreFilterNumerator = {{
+inline constexpr std::array<double, kPrefilterTaps> PrefilterNum = {{
     0.757447, -0.018498, -2.991989, 0.018267, 4.469547,
     0.018267, -2.991989, -0.018498, 0.757447,
 }};
-inline constexpr std::array<double, kPrefilterTaps> PreFilterDenominator = {{
+inline constexpr std::array<double, kPrefilterTaps> PrefilterDen = {{
     1.0, -0.475408, -3.295591, 1.10635, 4.261585,
     -0.8903, -2.525088, 0.24473, 0.573726,
 }};

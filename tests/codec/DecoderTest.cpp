@@ -28,18 +28,18 @@ PackedFrame Pack(const FrameParams& params) {
 TEST(Decoder, FreshStateHasTheStartingValues) {
     const CSpeechCodec codec;
     EXPECT_EQ(codec.decPrevLsp, LspMean);
-    EXPECT_EQ(codec.encoder.lpc.prevLsp, LspMean);
+    EXPECT_EQ(codec.encoder.lpc.encPrevLsp, LspMean);
     for (double v : codec.decExcitation) {
         EXPECT_EQ(v, 0.0);
     }
     for (double v : codec.decSynthMem) {
         EXPECT_EQ(v, 0.0);
     }
-    EXPECT_EQ(PreFilterDenominator[0], 1.0);
-    EXPECT_EQ(PreFilterNumerator[4], 4.469547);
-    EXPECT_EQ(codec.encoder.vad.prevEnergy, 1024.0);
-    EXPECT_EQ(codec.encoder.vad.noiseLevel, 1024.0);
-    EXPECT_EQ(codec.encoder.vad.lags, (std::array<std::int16_t, 4>{1, 1, 60, 60}));
+    EXPECT_EQ(PrefilterDen[0], 1.0);
+    EXPECT_EQ(PrefilterNum[4], 4.469547);
+    EXPECT_EQ(codec.encoder.vad.vadPrevEnergy, 1024.0);
+    EXPECT_EQ(codec.encoder.vad.vadNoiseLevel, 1024.0);
+    EXPECT_EQ(codec.encoder.vad.vadLags, (std::array<std::int16_t, 4>{1, 1, 60, 60}));
     EXPECT_EQ(codec.encoder.lpc.sineDetector, 0);
 }
 

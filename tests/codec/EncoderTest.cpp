@@ -125,7 +125,7 @@ TEST_P(EncoderInputs, EveryFrameIsValidAndTheHistoryStaysInRange) {
             EXPECT_GE(lag, kMinPitchLag);
             EXPECT_LE(lag, kMaxPitchLag);
         }
-        for (double e : codec.encoder.search.excitation) {
+        for (double e : codec.encoder.search.encExcitation) {
             ASSERT_GE(e, -32768.0);
             ASSERT_LE(e, 32767.0);
         }

@@ -69,14 +69,16 @@ std::string FirstDifference(const std::string& line, const EncoderTrace& trace, 
     const bool ok =
         sameArray("lspUnquantised", {trace.lspUnquantised.begin(), trace.lspUnquantised.end()}) &&
         same("lspIndex", -1, p.lspIndex, JsonScalar(line, "lspIndex")) &&
-        same("vadEnergy", -1, codec.encoder.vad.prevEnergy, JsonScalar(line, "vadEnergy")) &&
-        same("vadThreshold", -1, VadThreshold(codec.encoder.vad.noiseLevel, 50), JsonScalar(line, "vadThreshold")) &&
+        same("vadEnergy", -1, codec.encoder.vad.vadPrevEnergy, JsonScalar(line, "vadEnergy")) &&
+        same("vadThreshold", -1, VadThreshold(codec.encoder.vad.vadNoiseLevel, 50),
+             JsonScalar(line, "vadThreshold")) &&
         same("sineDetector", -1, codec.encoder.lpc.sineDetector, JsonScalar(line, "sineDetector")) &&
         same("vad", -1, flag, JsonScalar(line, "vad")) &&
-        sameArray("vadLags",
-                  {static_cast<double>(codec.encoder.vad.lags[2]), static_cast<double>(codec.encoder.vad.lags[3])}) &&
+        sameArray("vadLags", {static_cast<double>(codec.encoder.vad.vadLags[2]),
+                              static_cast<double>(codec.encoder.vad.vadLags[3])}) &&
         sameArray("harmonic", harmonic) &&
-        sameArray("lspQuantised", {codec.encoder.lpc.prevLsp.begin(), codec.encoder.lpc.prevLsp.end()}) &&
+        sameArray("lspQuantised",
+                  {codec.encoder.lpc.encPrevLsp.begin(), codec.encoder.lpc.encPrevLsp.end()}) &&
         sameArray("pitchLag", {static_cast<double>(p.pitchLag[0]), static_cast<double>(p.pitchLag[1])}) &&
         sameArray("sub", sub) &&
         same("searchBudget", -1, codec.encoder.search.searchBudget, JsonScalar(line, "searchBudget"));

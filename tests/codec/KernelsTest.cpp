@@ -19,7 +19,10 @@ namespace {
 // Makes a path the active one for the life of the object, then restores the one before.
 class CForcedPath {
 public:
-    explicit CForcedPath(KernelPath path) : previous(ActiveKernelPath()) { forced = ForceKernelPath(path); }
+    explicit CForcedPath(KernelPath path)
+        : previous(ActiveKernelPath()) {
+        forced = ForceKernelPath(path);
+    }
     ~CForcedPath() { ForceKernelPath(previous); }
     CForcedPath(const CForcedPath&) = delete;
     CForcedPath& operator=(const CForcedPath&) = delete;
@@ -107,7 +110,9 @@ constexpr std::size_t kHistory = 160;
 const std::vector<KernelCase>& KernelCases() {
     static const std::vector<KernelCase> cases = {
         {"CausalConvolution", kSubframeSamples,
-         [](const KernelSet& k, const double* a, const double* b, double* out) { k.causalConvolution(a, b, out); },
+         [](const KernelSet& k, const double* a, const double* b, double* out) {
+             k.causalConvolution(a, b, out);
+         },
          reference::CausalConvolution},
         {"TapResponses", kPitchTaps * kSubframeSamples,
          [](const KernelSet& k, const double* a, const double* b, double* out) { k.tapResponses(a, b, out); },
@@ -120,11 +125,14 @@ const std::vector<KernelCase>& KernelCases() {
          },
          [](const double* a, const double* b, double* out) {
              for (int split = 0; split < kLspSplits; ++split) {
-                 reference::LspSplitScores(split, a + 4 * split, b + 4 * split, out + kLspSplitEntries * split);
+                 reference::LspSplitScores(split, a + 4 * split, b + 4 * split,
+                                           out + kLspSplitEntries * split);
              }
          }},
         {"CorrelateTaps", kPitchTableWidth,
-         [](const KernelSet& k, const double* a, const double* b, double* out) { k.correlateTaps(a, b, out); },
+         [](const KernelSet& k, const double* a, const double* b, double* out) {
+             k.correlateTaps(a, b, out);
+         },
          reference::CorrelateTaps},
         {"ScoreRows", kPitchGainRows,
          [](const KernelSet& k, const double* a, const double*, double* out) { k.scoreRows(a, out); },
@@ -133,13 +141,17 @@ const std::vector<KernelCase>& KernelCases() {
          [](const KernelSet& k, const double* a, const double*, double* out) { k.correlateLags(a, out); },
          [](const double* a, const double*, double* out) { reference::CorrelateLags(a, out); }},
         {"BackwardFilter", kSubframeSamples,
-         [](const KernelSet& k, const double* a, const double* b, double* out) { k.backwardFilter(a, b, out); },
+         [](const KernelSet& k, const double* a, const double* b, double* out) {
+             k.backwardFilter(a, b, out);
+         },
          reference::BackwardFilter},
         {"Autocorrelate", kLpcOrder + 1,
          [](const KernelSet& k, const double* a, const double*, double* out) { k.autocorrelate(a, out); },
          [](const double* a, const double*, double* out) { reference::Autocorrelate(a, out); }},
         {"ImpulseResponses", kSubframes * kSubframeSamples,
-         [](const KernelSet& k, const double* a, const double* b, double* out) { k.impulseResponses(a, b, out); },
+         [](const KernelSet& k, const double* a, const double* b, double* out) {
+             k.impulseResponses(a, b, out);
+         },
          reference::ImpulseResponses},
         {"HarmonicCorrelations", 4 * kHarmonicLags,
          [](const KernelSet& k, const double* a, const double*, double* out) {
@@ -148,7 +160,8 @@ const std::vector<KernelCase>& KernelCases() {
          },
          [](const double* a, const double*, double* out) {
              reference::HarmonicCorrelations(a, 15, out, out + kHarmonicLags);
-             reference::HarmonicCorrelations(a, kOpenLoopMaxLag, out + 2 * kHarmonicLags, out + 3 * kHarmonicLags);
+             reference::HarmonicCorrelations(a, kOpenLoopMaxLag, out + 2 * kHarmonicLags,
+                                             out + 3 * kHarmonicLags);
          }},
         {"RunningProducts", kRunningSlots,
          [](const KernelSet& k, const double* a, const double*, double* out) { k.runningProducts(a, out); },
@@ -204,7 +217,8 @@ TEST(Kernels, EveryPathGivesTheReferenceDoublesOnRandomAndEdgeInputs) {
                     if (!kernel.specified(i)) {
                         continue;
                     }
-                    ASSERT_EQ(std::bit_cast<std::uint64_t>(actual[i]), std::bit_cast<std::uint64_t>(expected[i]))
+                    ASSERT_EQ(std::bit_cast<std::uint64_t>(actual[i]),
+                              std::bit_cast<std::uint64_t>(expected[i]))
                         << "output " << i << ": " << actual[i] << " instead of " << expected[i];
                 }
             }

@@ -39,11 +39,9 @@ TEST(LpcAnalysis, ToneBitNeedsFourteenOfTheLastFifteenTestsNotThirteen) {
         bool tone;
     };
     const Case cases[] = {
-        {0x07FF, 15, true},
-        {0x07FE, 14, true},
-        {0x07FC, 13, false},
-        {0x87FC, 13, false}, // an old summary bit does not count as a test
-        {0x7FFC, 13, false}, // nor do tests older than fifteen
+        {0x07FF, 15, true},  {0x07FE, 14, true},
+        {0x07FC, 13, false}, {0x87FC, 13, false}, // an old summary bit does not count as a test
+        {0x7FFC, 13, false},                      // nor do tests older than fifteen
         {0x0000, 4, false},
     };
     const std::array<double, kLpcHistory> history{};

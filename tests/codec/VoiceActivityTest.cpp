@@ -25,13 +25,13 @@ Frame FrameWithEnergy(double energy) {
 TEST(VoiceActivity, FreshStateJudgesSilenceInactive) {
     CSpeechCodec codec;
     EXPECT_EQ(DetectVoiceActivity(Frame{}, 50, false, codec.encoder.vad), 0);
-    EXPECT_EQ(codec.encoder.vad.burst, 0);
-    EXPECT_EQ(codec.encoder.vad.hangover, 0);
-    EXPECT_EQ(codec.encoder.vad.prevEnergy, 0.0);
+    EXPECT_EQ(codec.encoder.vad.vadBurst, 0);
+    EXPECT_EQ(codec.encoder.vad.vadHangover, 0);
+    EXPECT_EQ(codec.encoder.vad.vadPrevEnergy, 0.0);
     // Lags 1, 1, 60, 60 are not periodic: the noise level creeps up from 1024.
-    EXPECT_EQ(codec.encoder.vad.adapt, 0);
-    EXPECT_EQ(codec.encoder.vad.noiseLevel, 1024.0 * 1.03125);
-    EXPECT_EQ(codec.encoder.vad.lags, (std::array<std::int16_t, 4>{60, 60, 60, 60}));
+    EXPECT_EQ(codec.encoder.vad.vadAdapt, 0);
+    EXPECT_EQ(codec.encoder.vad.vadNoiseLevel, 1024.0 * 1.03125);
+    EXPECT_EQ(codec.encoder.vad.vadLags, (std::array<std::int16_t, 4>{60, 60, 60, 60}));
 
     CSpeechCodec encoder;
     PackedFrame out{};
@@ -60,7 +60,7 @@ TEST(VoiceActivity, ThresholdFollowsTheNoiseLevelAndSensitivity) {
 }
 
 TEST(VoiceActivity, SensitivityDecidesABorderlineFrame) {
-    const double noise = CSpeechCodec{}.encoder.vad.noiseLevel * 1.03125; // after the first frame's creep
+    const double noise = CSpeechCodec{}.encoder.vad.vadNoiseLevel * 1.03125; // after the first frame's creep
     const double energy = 0.5 * (VadThreshold(noise, 0) + VadThreshold(noise, 100));
     CSpeechCodec keen;
     EXPECT_EQ(DetectVoiceActivity(FrameWithEnergy(energy), 0, false, keen.encoder.vad), 1);
@@ -73,36 +73,38 @@ TEST(VoiceActivity, HangoverHoldsTheFlagAfterABurst) {
     const Frame loud = FrameWithEnergy(4.0e6);
     const Frame quiet{};
     EXPECT_EQ(DetectVoiceActivity(quiet, 50, false, codec.encoder.vad), 0);
-    EXPECT_EQ(DetectVoiceActivity(loud, 50, false, codec.encoder.vad), 1); // the first loud frame already counts
-    EXPECT_EQ(codec.encoder.vad.hangover, 1);
+    EXPECT_EQ(DetectVoiceActivity(loud, 50, false, codec.encoder.vad),
+              1); // the first loud frame already counts
+    EXPECT_EQ(codec.encoder.vad.vadHangover, 1);
     EXPECT_EQ(DetectVoiceActivity(loud, 50, false, codec.encoder.vad), 1);
-    EXPECT_EQ(codec.encoder.vad.hangover, 6);
+    EXPECT_EQ(codec.encoder.vad.vadHangover, 6);
     // The burst counts down first, then the hangover runs out one frame at a time.
     for (int f = 0; f < 7; ++f) {
         EXPECT_EQ(DetectVoiceActivity(quiet, 50, false, codec.encoder.vad), 1) << "quiet frame " << f;
     }
     EXPECT_EQ(DetectVoiceActivity(quiet, 50, false, codec.encoder.vad), 0);
-    EXPECT_EQ(codec.encoder.vad.hangover, 0);
-    EXPECT_EQ(codec.encoder.vad.burst, 0);
+    EXPECT_EQ(codec.encoder.vad.vadHangover, 0);
+    EXPECT_EQ(codec.encoder.vad.vadBurst, 0);
 }
 
 TEST(VoiceActivity, SingleLoudFrameHasNoLongHangover) {
     CSpeechCodec codec;
     EXPECT_EQ(DetectVoiceActivity(FrameWithEnergy(4.0e6), 50, false, codec.encoder.vad), 1);
-    EXPECT_EQ(DetectVoiceActivity(Frame{}, 50, false, codec.encoder.vad), 1); // the burst's own frame of hangover
+    EXPECT_EQ(DetectVoiceActivity(Frame{}, 50, false, codec.encoder.vad),
+              1); // the burst's own frame of hangover
     EXPECT_EQ(DetectVoiceActivity(Frame{}, 50, false, codec.encoder.vad), 0);
 }
 
 TEST(VoiceActivity, PeriodicLagsOrATonePullTheNoiseLevelDown) {
     CSpeechCodec periodic;
-    periodic.encoder.vad.lags = {40, 80, 40, 120}; // multiples of 40: exactly four matches
+    periodic.encoder.vad.vadLags = {40, 80, 40, 120}; // multiples of 40: exactly four matches
     DetectVoiceActivity(Frame{}, 50, false, periodic.encoder.vad);
-    EXPECT_EQ(periodic.encoder.vad.adapt, 2);
-    EXPECT_EQ(periodic.encoder.vad.noiseLevel, 1024.0 * 0.99951171875);
+    EXPECT_EQ(periodic.encoder.vad.vadAdapt, 2);
+    EXPECT_EQ(periodic.encoder.vad.vadNoiseLevel, 1024.0 * 0.99951171875);
 
     CSpeechCodec tone;
     DetectVoiceActivity(Frame{}, 50, true, tone.encoder.vad);
-    EXPECT_EQ(tone.encoder.vad.adapt, 2);
+    EXPECT_EQ(tone.encoder.vad.vadAdapt, 2);
 }
 
 } // namespace
