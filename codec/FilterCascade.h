@@ -18,27 +18,50 @@ inline constexpr int kReversedSubframe = kSubframeSamples + kLpcOrder;
 // each: the synthesis filter's, and the weighting numerator's and denominator's.
 template <typename V>
 inline void RunFilterCascade(const V* input, const V* aq, const V* num, const V* den, V* s, V* u) noexcept {
+    // The memories ride in registers (newest first), so that the sample just computed reaches
+    // the next one's sums without a round trip through memory; coefficients likewise.
+    V sm[kLpcOrder];
+    V um[kLpcOrder];
+    V a[kLpcOrder];
+    V b[kLpcOrder];
+    V c[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) {
+        sm[k] = s[kSubframeSamples + k];
+        um[k] = u[kSubframeSamples + k];
+        a[k] = aq[k];
+        b[k] = num[k];
+        c[k] = den[k];
+    }
     for (int n = 0; n < kSubframeSamples; ++n) {
-        const int at = kSubframeSamples - 1 - n;
-        const V* sPast = s + at + 1;
-        const V* uPast = u + at + 1;
         // Each sum from zero in index order, as every filter of the codec.
         V synth = V{};
         V numerator = V{};
+#pragma GCC unroll 10
         for (int k = 0; k < kLpcOrder; ++k) {
-            synth += aq[k] * sPast[k];
+            synth += a[k] * sm[k];
         }
+#pragma GCC unroll 10
         for (int k = 0; k < kLpcOrder; ++k) {
-            numerator += num[k] * sPast[k];
+            numerator += b[k] * sm[k];
         }
         const V sn = input != nullptr ? input[n] + synth : synth;
         const V v = sn - numerator;
-        s[at] = sn;
         V denominator = V{};
+#pragma GCC unroll 10
         for (int k = 0; k < kLpcOrder; ++k) {
-            denominator += den[k] * uPast[k];
+            denominator += c[k] * um[k];
         }
-        u[at] = v + denominator;
+        const V un = v + denominator;
+#pragma GCC unroll 10
+        for (int k = kLpcOrder - 1; k > 0; --k) {
+            sm[k] = sm[k - 1];
+            um[k] = um[k - 1];
+        }
+        sm[0] = sn;
+        um[0] = un;
+        const int at = kSubframeSamples - 1 - n;
+        s[at] = sn;
+        u[at] = un;
     }
 }
 

@@ -36,29 +36,57 @@ using AnalysisSegment = std::array<double, kAnalysisWindowSize>;
 } // namespace
 
 void PreFilter(FrameSignal x, PreFilterState& state) noexcept {
-    const double* num = PrefilterNum.data();
-    const double* den = PrefilterDen.data();
-    // Direct form I. The memories are newest first, so the frame is laid out backwards in time in
-    // front of them: sample n at [239 - n], and the newest 9 values at [0 .. 8] at the end.
+    // Direct form I with the memories (newest first) held in registers, so that each output
+    // reaches the next one's sum without a round trip through memory.
     constexpr int kTaps = kPrefilterTaps;
-    std::array<double, kFrameSamples + kTaps> in{};
-    std::array<double, kFrameSamples + kTaps> out{};
-    std::copy(state.prefilterIn.begin(), state.prefilterIn.end(), in.begin() + kFrameSamples);
-    std::copy(state.prefilterOut.begin(), state.prefilterOut.end(), out.begin() + kFrameSamples);
+    double num[kTaps];
+    double den[kTaps];
+    double in[kTaps];
+    double out[kTaps];
+    for (int k = 0; k < kTaps; ++k) {
+        num[k] = PrefilterNum[k];
+        den[k] = PrefilterDen[k];
+        in[k] = state.prefilterIn[k];
+        out[k] = state.prefilterOut[k];
+    }
+    double dcPrevIn = state.dcPrevIn;
+    double dcPrevOut = state.dcPrevOut;
     for (int n = 0; n < kFrameSamples; ++n) {
         const double sample = x[n];
-        const double y = sample - state.dcPrevIn + kDcPole * state.dcPrevOut;
-        state.dcPrevIn = sample;
-        state.dcPrevOut = y;
-        const int at = kFrameSamples - 1 - n;
-        in[at] = y;
-        const double filtered =
-            DotProduct(num, in.data() + at, kTaps) - DotProduct(den + 1, out.data() + at + 1, kTaps - 1);
-        out[at] = filtered;
+        const double y = sample - dcPrevIn + kDcPole * dcPrevOut;
+        dcPrevIn = sample;
+        dcPrevOut = y;
+#pragma GCC unroll 9
+        for (int k = kTaps - 1; k > 0; --k) {
+            in[k] = in[k - 1];
+        }
+        in[0] = y;
+        // Both sums from zero in index order: the numerator over this input and the eight
+        // before, the denominator (from its second coefficient) over the eight last outputs.
+        double forward = 0.0;
+#pragma GCC unroll 9
+        for (int k = 0; k < kTaps; ++k) {
+            forward += num[k] * in[k];
+        }
+        double feedback = 0.0;
+#pragma GCC unroll 9
+        for (int k = 0; k < kTaps - 1; ++k) {
+            feedback += den[k + 1] * out[k];
+        }
+        const double filtered = forward - feedback;
+#pragma GCC unroll 9
+        for (int k = kTaps - 1; k > 0; --k) {
+            out[k] = out[k - 1];
+        }
+        out[0] = filtered;
         x[n] = filtered;
     }
-    std::copy(in.begin(), in.begin() + kTaps, state.prefilterIn.begin());
-    std::copy(out.begin(), out.begin() + kTaps, state.prefilterOut.begin());
+    state.dcPrevIn = dcPrevIn;
+    state.dcPrevOut = dcPrevOut;
+    for (int k = 0; k < kTaps; ++k) {
+        state.prefilterIn[k] = in[k];
+        state.prefilterOut[k] = out[k];
+    }
 }
 
 DurbinResult Durbin(const Autocorrelations& r, double r0) noexcept {

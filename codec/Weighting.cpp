@@ -42,23 +42,49 @@ SubframeWeightings WeightingCoefficients(const SubframeLpcSets& lpc) noexcept {
 
 void WeightSpeech(FrameSignal x, const SubframeWeightings& weightings, FilterMemory& inMem,
                   FilterMemory& outMem) noexcept {
-    // The memories are newest first, so the frame's inputs and outputs are laid out backwards in
-    // time in front of them (sample n at [239 - n]); the memory of sample n starts at [240 - n].
-    std::array<double, kFrameSamples + kLpcOrder> in{};
-    std::array<double, kFrameSamples + kLpcOrder> out{};
-    std::copy(inMem.begin(), inMem.end(), in.begin() + kFrameSamples);
-    std::copy(outMem.begin(), outMem.end(), out.begin() + kFrameSamples);
-    for (int n = 0; n < kFrameSamples; ++n) {
-        const WeightingSet& coeffs = weightings[n / kSubframeSamples];
-        const int at = kFrameSamples - 1 - n;
-        const double v = x[n] - DotProduct(Numerator(coeffs), in.data() + at + 1, kLpcOrder);
-        in[at] = x[n];
-        const double y = v + DotProduct(Denominator(coeffs), out.data() + at + 1, kLpcOrder);
-        out[at] = y;
-        x[n] = y;
+    // The memories (newest first) are held in registers, so that each output reaches the next
+    // one's sum without a round trip through memory.
+    double in[kLpcOrder];
+    double out[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) {
+        in[k] = inMem[k];
+        out[k] = outMem[k];
     }
-    std::copy(in.begin(), in.begin() + kLpcOrder, inMem.begin());
-    std::copy(out.begin(), out.begin() + kLpcOrder, outMem.begin());
+    for (int j = 0; j < kSubframes; ++j) {
+        double num[kLpcOrder];
+        double den[kLpcOrder];
+        for (int k = 0; k < kLpcOrder; ++k) {
+            num[k] = Numerator(weightings[j])[k];
+            den[k] = Denominator(weightings[j])[k];
+        }
+        for (int n = kSubframeSamples * j; n < kSubframeSamples * (j + 1); ++n) {
+            // Both sums from zero in index order.
+            double forward = 0.0;
+#pragma GCC unroll 10
+            for (int k = 0; k < kLpcOrder; ++k) {
+                forward += num[k] * in[k];
+            }
+            const double v = x[n] - forward;
+            double feedback = 0.0;
+#pragma GCC unroll 10
+            for (int k = 0; k < kLpcOrder; ++k) {
+                feedback += den[k] * out[k];
+            }
+            const double y = v + feedback;
+#pragma GCC unroll 10
+            for (int k = kLpcOrder - 1; k > 0; --k) {
+                in[k] = in[k - 1];
+                out[k] = out[k - 1];
+            }
+            in[0] = x[n];
+            out[0] = y;
+            x[n] = y;
+        }
+    }
+    for (int k = 0; k < kLpcOrder; ++k) {
+        inMem[k] = in[k];
+        outMem[k] = out[k];
+    }
 }
 
 int EstimateOpenLoopPitch(WeightedBuffer buf, int start) noexcept {
