@@ -205,19 +205,34 @@ void CorrelateLagsAvx2(const double* x, double* correlation) noexcept {
 }
 
 void BackwardFilterAvx2(const double* h, const double* t, double* d) noexcept {
-    // Twenty outputs per block, four to a register, over the terms they all have; then each
-    // output adds its own longer tail, still in ascending i.
+    // Twenty outputs n .. n + 19 per block, four to a register. Register q (outputs n + 4q ..
+    // n + 4q + 3) takes the terms i = 0 .. 56 - n - 4q together, which all its lanes have; its
+    // lanes then add their last two to zero terms singly. Every lane sums in ascending i.
     constexpr int kQuads = 5;
     constexpr int kBlock = 4 * kQuads;
     static_assert(kSubframeSamples % kBlock == 0);
     for (int n = 0; n < kSubframeSamples; n += kBlock) {
+        // Terms all lanes of register q have: i < kSubframeSamples - n - 4q - 3.
+        const int common = kSubframeSamples - n - 4 * (kQuads - 1) - 3;
         Quad acc[kQuads] = {};
-        const int shared = kSubframeSamples - n - (kBlock - 1);
-        for (int i = 0; i < shared; ++i) {
+        for (int i = 0; i < common; ++i) {
             const Quad hi = Broadcast(h[i]);
 #pragma GCC unroll 5
             for (int q = 0; q < kQuads; ++q) {
                 acc[q] += Load(t + n + 4 * q + i) * hi;
+            }
+        }
+        // The earlier registers have four more terms for each register after them.
+#pragma GCC unroll 4
+        for (int last = kQuads - 2; last >= 0; --last) {
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) {
+                const int i = common + 4 * (kQuads - 2 - last) + k;
+                const Quad hi = Broadcast(h[i]);
+#pragma GCC unroll 4
+                for (int q = 0; q <= last; ++q) {
+                    acc[q] += Load(t + n + 4 * q + i) * hi;
+                }
             }
         }
         double out[kBlock];
@@ -227,7 +242,8 @@ void BackwardFilterAvx2(const double* h, const double* t, double* d) noexcept {
         }
         for (int r = 0; r < kBlock; ++r) {
             double sum = out[r];
-            for (int i = shared; i < kSubframeSamples - n - r; ++i) {
+            const int q = r / 4;
+            for (int i = kSubframeSamples - n - 4 * q - 3; i < kSubframeSamples - n - r; ++i) {
                 sum += t[n + r + i] * h[i];
             }
             d[n + r] = sum;
@@ -263,9 +279,40 @@ void AutocorrelateAvx2(const double* w, double* sums) noexcept {
     }
 }
 
+// Adds term i to the running sums of the first Count registers of distances.
+template <int Count>
+inline void RunningProductsStep(const double (&parity)[2][kSubframeSamples / 2 + kRunningDistances],
+                                const double* h, int i, Quad (&acc)[kRunningDistances / 4],
+                                double* running) noexcept {
+    const Quad hi = Broadcast(h[i]);
+    const double* later = parity[i % 2] + i / 2;
+    double* out = running + (i + 1) * kRunningDistances;
+#pragma GCC unroll 8
+    for (int q = 0; q < Count; ++q) {
+        acc[q] += Load(later + 4 * q) * hi;
+        Store(out + 4 * q, acc[q]);
+    }
+}
+
+template <int Count>
+inline void RunningProductsFrom(const double (&parity)[2][kSubframeSamples / 2 + kRunningDistances],
+                                const double* h, int first, Quad (&acc)[kRunningDistances / 4],
+                                double* running) noexcept {
+    // Register q holds the distances 8q .. 8q + 6, whose sums end at i = 60 - 8q; while i is
+    // below the end of the last register still counting, all of the first Count run.
+    const int end = Count == 1 ? kSubframeSamples : kSubframeSamples - 8 * (Count - 1);
+    for (int i = first; i < end; ++i) {
+        RunningProductsStep<Count>(parity, h, i, acc, running);
+    }
+    if constexpr (Count > 1) {
+        RunningProductsFrom<Count - 1>(parity, h, end, acc, running);
+    }
+}
+
 void RunningProductsAvx2(const double* h, double* running) noexcept {
     // All distances side by side, four to a register; h[i + 2j] for neighbouring j are neighbours
-    // among the samples of i's parity. Sums past a distance's last term only fill unused slots.
+    // among the samples of i's parity. A register stops once all its distances have ended (the
+    // slots past a distance's last term are unspecified).
     constexpr int kQuads = kRunningDistances / 4;
     double parity[2][kSubframeSamples / 2 + kRunningDistances] = {};
     for (int n = 0; n < kSubframeSamples; ++n) {
@@ -276,16 +323,7 @@ void RunningProductsAvx2(const double* h, double* running) noexcept {
     for (int q = 0; q < kQuads; ++q) {
         Store(running + 4 * q, acc[q]);
     }
-    for (int i = 0; i < kSubframeSamples; ++i) {
-        const Quad hi = Broadcast(h[i]);
-        const double* later = parity[i % 2] + i / 2;
-        double* out = running + (i + 1) * kRunningDistances;
-#pragma GCC unroll 8
-        for (int q = 0; q < kQuads; ++q) {
-            acc[q] += Load(later + 4 * q) * hi;
-            Store(out + 4 * q, acc[q]);
-        }
-    }
+    RunningProductsFrom<kQuads>(parity, h, 0, acc, running);
 }
 
 void ImpulseResponsesAvx2(const double* aq, const double* weights, double* u) noexcept {
