@@ -38,6 +38,29 @@ constexpr int kPair13 = PairIndex(1, 3);
 constexpr int kPair23 = PairIndex(2, 3);
 static_assert(kPair01 >= 0 && kPair02 >= 0 && kPair03 >= 0 && kPair12 >= 0 && kPair13 >= 0 && kPair23 >= 0);
 
+// Bit k set where p1 + d2[k] > theta: the third pulses admitted after the first two.
+unsigned AdmittedThirdPulses(double p1, const std::array<double, kTrackPositions>& d2,
+                             double theta) noexcept {
+    unsigned admitted = 0;
+#if defined(__SSE2__)
+    // Two candidates to a register, each sum and comparison as the scalar one.
+    const DoublePair p1Pair = {p1, p1};
+    const DoublePair thetaPair = {theta, theta};
+#pragma GCC unroll 4
+    for (int k = 0; k < kTrackPositions; k += 2) {
+        const DoublePair sum = p1Pair + LoadPair(d2.data() + k);
+        admitted |=
+            static_cast<unsigned>(__builtin_ia32_movmskpd(reinterpret_cast<DoublePair>(sum > thetaPair)))
+            << k;
+    }
+#else
+    for (int k = 0; k < kTrackPositions; ++k) {
+        admitted |= static_cast<unsigned>(p1 + d2[k] > theta) << k;
+    }
+#endif
+    return admitted;
+}
+
 // Threshold for the partial correlation of three pulses, from the positions of one parity: halfway
 // from the mean three-pulse correlation to the best one the three tracks could give.
 double TripleThreshold(const BackwardTarget& d, int parity) noexcept {
@@ -202,11 +225,7 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
             const double a1 = a0 + diag[1][k1] + cross[kPair01][k0][k1];
             // The third pulses whose triple passes the threshold, found without a branch per
             // candidate (which would be unpredictable); they are then tried in ascending order.
-            unsigned admitted = 0;
-#pragma GCC unroll 8
-            for (int k2 = 0; k2 < kTrackPositions; ++k2) {
-                admitted |= static_cast<unsigned>(p1 + dt[2][k2] > theta) << k2;
-            }
+            unsigned admitted = AdmittedThirdPulses(p1, dt[2], theta);
             while (admitted != 0 && time > 0) {
                 const int k2 = std::countr_zero(admitted);
                 admitted &= admitted - 1;
