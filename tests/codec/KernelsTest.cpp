@@ -1,6 +1,7 @@
 #include "codec/Kernels.h"
 
 #include "codec/CodecConstants.h"
+#include "codec/SpeechCodec.h"
 #include "support/TestData.h"
 
 #include <gtest/gtest.h>
@@ -223,6 +224,28 @@ TEST(Kernels, EveryPathGivesTheReferenceDoublesOnRandomAndEdgeInputs) {
                 }
             }
         }
+    }
+}
+
+// End to end: a path whose kernels are wired to the wrong slot, or that differs from the others
+// only in a case the kernel inputs above miss, codes speech into other bytes.
+TEST(Kernels, EveryPathCodesSpeechIntoTheConformanceBytes) {
+    const auto dir = test::DataDir() / "vectors" / "encoder";
+    const std::vector<std::int16_t> speech = test::ReadPcm16(dir / "s08_en_m_espeak_enus.pcm");
+    const std::vector<std::uint8_t> expected = test::ReadBytes(dir / "s08_en_m_espeak_enus.prm");
+    const std::size_t frames = speech.size() / kFrameSamples;
+    ASSERT_GT(frames, 0u);
+    ASSERT_EQ(expected.size(), frames * kPackedFrameBytes);
+    for (const KernelPath path : AvailableKernelPaths()) {
+        CForcedPath forced(path);
+        ASSERT_TRUE(forced.Forced());
+        CSpeechCodec codec;
+        std::vector<std::uint8_t> coded(expected.size());
+        for (std::size_t f = 0; f < frames; ++f) {
+            codec.EncodeFrame(ConstSampleFrame(speech.data() + f * kFrameSamples, kFrameSamples),
+                              PackedFrameView(coded.data() + f * kPackedFrameBytes, kPackedFrameBytes));
+        }
+        EXPECT_EQ(coded, expected) << PathName(path);
     }
 }
 
