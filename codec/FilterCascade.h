@@ -16,8 +16,10 @@ inline constexpr int kReversedSubframe = kSubframeSamples + kLpcOrder;
 // `input` is the excitation, or nullptr for the ringing of the memories alone (no input is added,
 // which differs from adding zeros in the sign of a zero). aq, num and den hold ten coefficients
 // each: the synthesis filter's, and the weighting numerator's and denominator's.
+// Internal linkage: the AVX2 kernels build their own copy for AVX2, which must never stand in for
+// another file's.
 template <typename V>
-inline void RunFilterCascade(const V* input, const V* aq, const V* num, const V* den, V* s, V* u) noexcept {
+static inline void RunFilterCascade(const V* input, const V* aq, const V* num, const V* den, V* s, V* u) noexcept {
     // The memories ride in registers (newest first), so that the sample just computed reaches
     // the next one's sums without a round trip through memory; coefficients likewise.
     V sm[kLpcOrder];

@@ -5,7 +5,8 @@
 // which one runs is chosen once from what the processor supports.
 //
 // The kernels work on raw arrays of the sizes stated, so that the AVX2 versions, compiled on their
-// own, share no inline code with the rest of the codec.
+// own, share no inline code with the rest of the codec (the filter cascade template they use has
+// internal linkage).
 #pragma once
 
 #include "codec/CodecConstants.h"
