@@ -34,9 +34,17 @@ SubframeVector PitchContribution(ExcitationPast past, int pitchLag, int lagDelta
                                  int pitchGainIndex) noexcept {
     const PitchVector v = BuildPitchVector(past, pitchLag + lagDelta - 1);
     const double* taps = PitchTapTable[pitchGainIndex].data();
+    // Two neighbouring outputs side by side, each summed over the taps in order.
+    static_assert(kSubframeSamples % 2 == 0);
     SubframeVector out{};
-    for (int n = 0; n < kSubframeSamples; ++n) {
-        out[n] = DotProduct(taps, v.data() + n, kPitchTaps);
+    for (int n = 0; n < kSubframeSamples; n += 2) {
+        DoublePair sum = {};
+#pragma GCC unroll 5
+        for (int k = 0; k < kPitchTaps; ++k) {
+            sum += DoublePair{taps[k], taps[k]} * LoadPair(v.data() + n + k);
+        }
+        out[n] = sum[0];
+        out[n + 1] = sum[1];
     }
     return out;
 }
