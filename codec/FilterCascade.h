@@ -19,7 +19,8 @@ inline constexpr int kReversedSubframe = kSubframeSamples + kLpcOrder;
 // Internal linkage: the AVX2 kernels build their own copy for AVX2, which must never stand in for
 // another file's.
 template <typename V>
-static inline void RunFilterCascade(const V* input, const V* aq, const V* num, const V* den, V* s, V* u) noexcept {
+static inline void RunFilterCascade(const V* input, const V* aq, const V* num, const V* den, V* s,
+                                    V* u) noexcept {
     // The memories ride in registers (newest first), so that the sample just computed reaches
     // the next one's sums without a round trip through memory; coefficients likewise.
     V sm[kLpcOrder];
