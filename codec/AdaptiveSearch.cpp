@@ -5,7 +5,6 @@
 #include "codec/tables/PitchTables.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace velmar {
 namespace {
@@ -29,32 +28,6 @@ TapCorrelations CorrelateTaps(ConstSubframeSignal t, const SubframeVector& h, co
     TapCorrelations c;
     kernels.correlateTaps(t.data(), y[0].data(), c.data());
     return c;
-}
-
-// Index of the first occurrence of the highest score; scores that are not numbers never count
-// (if all are such, any index may be returned: no comparison with it succeeds).
-int FirstHighest(const std::array<double, kPitchGainRows>& scores) noexcept {
-    constexpr int kLanes = 6;
-    static_assert(kPitchGainRows % kLanes == 0);
-    std::array<double, kLanes> highest;
-    highest.fill(-std::numeric_limits<double>::infinity());
-    for (int row = 0; row < kPitchGainRows; row += kLanes) {
-#pragma GCC unroll 6
-        for (int lane = 0; lane < kLanes; ++lane) {
-            const double v = scores[row + lane];
-            highest[lane] = v > highest[lane] ? v : highest[lane];
-        }
-    }
-    double top = highest[0];
-    for (int lane = 1; lane < kLanes; ++lane) {
-        top = highest[lane] > top ? highest[lane] : top;
-    }
-    for (int row = 0; row < kPitchGainRows; ++row) {
-        if (scores[row] == top) {
-            return row;
-        }
-    }
-    return 0;
 }
 
 } // namespace
