@@ -32,8 +32,8 @@ TapCorrelations CorrelateTaps(ConstSubframeSignal t, const SubframeVector& h, co
 
 } // namespace
 
-void SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
-                            FrameParams& params, int j) noexcept {
+SubframeVector SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
+                                      FrameParams& params, int j) noexcept {
     const bool even = j % 2 == 0;
     int base = params.pitchLag[j / 2];
     if (even) {
@@ -81,6 +81,7 @@ void SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h, Excitatio
     for (int n = 0; n < kSubframeSamples; ++n) {
         t[n] = t[n] - filtered[n];
     }
+    return p;
 }
 
 } // namespace velmar

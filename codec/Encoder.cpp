@@ -75,12 +75,9 @@ std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, Pa
         SubframeVector& h = responses[j];
         SubtractRinging(t, aq[j], weightings[j], search.encSynthMem, search.encWeightMem,
                         search.weightedSynthHistory, harmonic[j]);
-        SearchAdaptiveCodebook(t, h, search.encExcitation, params, j);
+        const SubframeVector p = SearchAdaptiveCodebook(t, h, search.encExcitation, params, j);
         SearchFixedCodebook(t, h, params, j, search.searchBudget);
 
-        const SubframeParams& sub = params.sub[j];
-        const SubframeVector p =
-            PitchContribution(search.encExcitation, params.pitchLag[j / 2], sub.lagDelta, sub.pitchGainIndex);
         // Only the stored history is clamped; the local decoder filters the excitation as built.
         std::copy(search.encExcitation.begin() + kSubframeSamples, search.encExcitation.end(),
                   search.encExcitation.begin());
