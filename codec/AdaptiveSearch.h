@@ -10,8 +10,9 @@ namespace velmar {
 
 // Searches subframe j (0 .. 3): writes sub[j].lagDelta, sub[j].pitchGainIndex and, in subframes 0
 // and 2, the closed-loop pitchLag[j / 2]; then removes the chosen prediction, filtered by h, from
-// the target t. h is the combined filter's impulse response with h[0] = 1.
-void SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
-                            FrameParams& params, int j) noexcept;
+// the target t, and returns that prediction (the subframe's pitch contribution, unfiltered). h is
+// the combined filter's impulse response with h[0] = 1.
+SubframeVector SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
+                                      FrameParams& params, int j) noexcept;
 
 } // namespace velmar

@@ -2,7 +2,10 @@
 // rounding and clamping with which doubles become 16-bit samples.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace velmar {
 
@@ -26,6 +29,32 @@ inline DoublePair LoadPair(const double* p) noexcept {
     DoublePair v;
     __builtin_memcpy(&v, p, sizeof v);
     return v;
+}
+
+// Index of the first occurrence of the highest of the values: what a scan in index order that
+// keeps every strictly higher value finds, without a branch per value. Values that are not numbers
+// never count; if all are such, any index may be returned (no comparison with it succeeds).
+template <std::size_t N> int FirstHighest(const std::array<double, N>& values) noexcept {
+    constexpr std::size_t kLanes = N % 8 == 0 ? 8 : (N % 6 == 0 ? 6 : 1);
+    std::array<double, kLanes> highest;
+    highest.fill(-std::numeric_limits<double>::infinity());
+    for (std::size_t i = 0; i < N; i += kLanes) {
+#pragma GCC unroll 8
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            const double v = values[i + lane];
+            highest[lane] = v > highest[lane] ? v : highest[lane];
+        }
+    }
+    double top = highest[0];
+    for (std::size_t lane = 1; lane < kLanes; ++lane) {
+        top = highest[lane] > top ? highest[lane] : top;
+    }
+    for (std::size_t i = 0; i < N; ++i) {
+        if (values[i] == top) {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
 }
 
 inline constexpr double kSampleMax = 32767.0;

@@ -1,5 +1,5 @@
-// The frame encoder's driver: the order of all encoder stages for one 240-sample frame, the
-// voice-activity detector and the one-subframe delay of the analysed speech.
+// The frame encoder's driver: the order of all encoder stages for one 240-sample frame, each
+// handed its own part of the encoder state, and the one-subframe delay of the analysed speech.
 #pragma once
 
 #include "codec/CodecConstants.h"
@@ -14,15 +14,6 @@
 #include <span>
 
 namespace velmar {
-
-// Voice-activity decision for the pre-filtered, not yet delayed frame x: the energy of its last
-// 180 samples against an adaptive noise level, with a burst counter and hangover. `sensitivity`
-// 0 .. 100 scales the threshold by 0.4 .. 1.0. Reads sineDetector and the open-loop lags of the
-// two frames before; moves the lags of the last frame into the "frame before last" slots.
-std::int16_t DetectVoiceActivity(ConstFrameSignal x, std::int16_t sensitivity, CSpeechCodec& codec) noexcept;
-
-// Threshold energy of the detector for a noise level (128 .. 131071) and sensitivity.
-double VadThreshold(double noiseLevel, std::int16_t sensitivity) noexcept;
 
 // Moves the frame back by one subframe through lpcHistory: x becomes the last 60 samples of the
 // previous frame and the first 180 of this one, and lpcHistory the last 120 of this one.

@@ -4,6 +4,7 @@
 #include "codec/tables/PitchTables.h"
 #include "codec/tables/PulseTables.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace velmar {
@@ -20,12 +21,11 @@ PitchVector BuildPitchVector(ExcitationPast past, int lag) noexcept {
     PitchVector v{};
     v[0] = past[kExcitationHistory - 2 - lag];
     v[1] = past[kExcitationHistory - 1 - lag];
-    // The last `lag` past samples, repeated; the offset wraps without a division per sample.
-    const int start = kExcitationHistory - lag;
-    int offset = 0;
-    for (int j = 0; j < kPitchVectorLength - 2; ++j) {
-        v[j + 2] = past[start + offset];
-        offset = offset + 1 == lag ? 0 : offset + 1;
+    // The last `lag` past samples, repeated as often as the vector needs.
+    const double* period = past.data() + kExcitationHistory - lag;
+    for (int j = 2; j < kPitchVectorLength; j += lag) {
+        const int count = std::min(lag, kPitchVectorLength - j);
+        std::copy(period, period + count, v.begin() + j);
     }
     return v;
 }
@@ -34,15 +34,32 @@ SubframeVector PitchContribution(ExcitationPast past, int pitchLag, int lagDelta
                                  int pitchGainIndex) noexcept {
     const PitchVector v = BuildPitchVector(past, pitchLag + lagDelta - 1);
     const double* taps = PitchTapTable[pitchGainIndex].data();
+    // Two neighbouring outputs side by side, each summed over the taps in order.
+    static_assert(kSubframeSamples % 2 == 0);
     SubframeVector out{};
-    for (int n = 0; n < kSubframeSamples; ++n) {
-        out[n] = DotProduct(taps, v.data() + n, kPitchTaps);
+    for (int n = 0; n < kSubframeSamples; n += 2) {
+        DoublePair sum = {};
+#pragma GCC unroll 5
+        for (int k = 0; k < kPitchTaps; ++k) {
+            sum += DoublePair{taps[k], taps[k]} * LoadPair(v.data() + n + k);
+        }
+        out[n] = sum[0];
+        out[n + 1] = sum[1];
     }
     return out;
 }
 
 Sharpening PitchSharpening(int subframeLag, int pitchGainIndex) noexcept {
     return {subframeLag + SharpenLagOffset[pitchGainIndex], SharpenGain[pitchGainIndex]};
+}
+
+void Sharpen(std::span<double, kSubframeSamples> v, Sharpening sharpening) noexcept {
+    if (sharpening.lag >= kSharpenLagLimit) {
+        return;
+    }
+    for (int n = sharpening.lag; n < kSubframeSamples; ++n) {
+        v[n] = v[n] + sharpening.gain * v[n - sharpening.lag];
+    }
 }
 
 int PulsePosition(int pulse, int code) noexcept {
@@ -62,13 +79,7 @@ SubframeVector BuildPulseVector(const SubframeParams& sub, int pitchLag) noexcep
         }
     }
 
-    // In place and in increasing order, so an echo is echoed again one lag further on.
-    const Sharpening sharpening = PitchSharpening(pitchLag + sub.lagDelta - 1, sub.pitchGainIndex);
-    if (sharpening.lag < kSharpenLagLimit) {
-        for (int n = sharpening.lag; n < kSubframeSamples; ++n) {
-            v[n] = v[n] + sharpening.gain * v[n - sharpening.lag];
-        }
-    }
+    Sharpen(v, PitchSharpening(pitchLag + sub.lagDelta - 1, sub.pitchGainIndex));
     return v;
 }
 

@@ -33,6 +33,11 @@ struct Sharpening {
 // Sharpening of the pulse vector for subframe lag `subframeLag` and predictor row pitchGainIndex.
 Sharpening PitchSharpening(int subframeLag, int pitchGainIndex) noexcept;
 
+// Adds to every sample from the lag on the sample one lag earlier, scaled by the gain, in place
+// and in increasing order, so that an echo is echoed again one lag further on. The decoder's pulses
+// and the encoder's pulses and impulse response are all sharpened by this one loop.
+void Sharpen(std::span<double, kSubframeSamples> v, Sharpening sharpening) noexcept;
+
 // Sample position of pulse `pulse` (0..3) for its position code; kSubframeSamples means "no pulse"
 // (the last code of the third track points past the subframe).
 int PulsePosition(int pulse, int code) noexcept;

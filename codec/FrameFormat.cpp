@@ -91,22 +91,34 @@ constexpr int Index(Field first, int i) {
     return static_cast<int>(first) + i;
 }
 
-void PutBits(std::span<std::uint8_t, kPackedFrameBytes> out, int bitOffset, int width, std::uint32_t value) {
-    for (int b = 0; b < width; ++b) {
-        if ((value >> b) & 1U) {
-            const int bit = bitOffset + b;
-            out[bit / 8] |= static_cast<std::uint8_t>(1U << (bit % 8));
+// Every field lies inside one 32-bit word of the frame, so fields are placed and read a word at
+// a time; the frame's 144 bits are five words, the last one half used.
+constexpr int kWordBits = 32;
+constexpr int kWords = (kFrameBits + kWordBits - 1) / kWordBits;
+using FrameWords = std::array<std::uint32_t, kWords>;
+
+constexpr bool FieldsStayInsideWords() {
+    for (const FieldPlace& place : kLayout) {
+        if (place.bitOffset / kWordBits != (place.bitOffset + place.width - 1) / kWordBits) {
+            return false;
         }
     }
+    return true;
+}
+static_assert(FieldsStayInsideWords());
+
+FrameWords ReadWords(std::span<const std::uint8_t, kPackedFrameBytes> in) {
+    FrameWords words{};
+    for (int byte = 0; byte < kPackedFrameBytes; ++byte) {
+        words[byte / 4] |= static_cast<std::uint32_t>(in[byte]) << (8 * (byte % 4));
+    }
+    return words;
 }
 
-std::uint32_t GetBits(std::span<const std::uint8_t, kPackedFrameBytes> in, int bitOffset, int width) {
-    std::uint32_t value = 0;
-    for (int b = 0; b < width; ++b) {
-        const int bit = bitOffset + b;
-        value |= static_cast<std::uint32_t>((in[bit / 8] >> (bit % 8)) & 1U) << b;
+void WriteWords(const FrameWords& words, std::span<std::uint8_t, kPackedFrameBytes> out) {
+    for (int byte = 0; byte < kPackedFrameBytes; ++byte) {
+        out[byte] = static_cast<std::uint8_t>(words[byte / 4] >> (8 * (byte % 4)));
     }
-    return value;
 }
 
 FieldValues FieldsOf(const FrameParams& params) {
@@ -130,15 +142,14 @@ FieldValues FieldsOf(const FrameParams& params) {
 
 void PackFrame(const FrameParams& params, std::span<std::uint8_t, kPackedFrameBytes> out) noexcept {
     const FieldValues values = FieldsOf(params);
-    for (std::uint8_t& byte : out) {
-        byte = 0;
-    }
+    FrameWords words{};
     for (const FieldPlace& place : kLayout) {
         const std::uint32_t value = values[static_cast<int>(place.field)];
-        const std::uint32_t mask = (1U << place.width) - 1U;
+        const std::uint32_t mask = place.width == kWordBits ? ~0U : (1U << place.width) - 1U;
         assert((value & ~mask) == 0 && "frame field out of range");
-        PutBits(out, place.bitOffset, place.width, value & mask);
+        words[place.bitOffset / kWordBits] |= (value & mask) << (place.bitOffset % kWordBits);
     }
+    WriteWords(words, out);
 }
 
 FrameParams UnpackFrame(std::span<const std::uint8_t, kPackedFrameBytes> frame,
@@ -152,9 +163,12 @@ FrameParams UnpackFrame(std::span<const std::uint8_t, kPackedFrameBytes> frame,
         return params;
     }
 
+    const FrameWords words = ReadWords(frame);
     FieldValues values{};
     for (const FieldPlace& place : kLayout) {
-        values[static_cast<int>(place.field)] = GetBits(frame, place.bitOffset, place.width);
+        const std::uint32_t mask = place.width == kWordBits ? ~0U : (1U << place.width) - 1U;
+        values[static_cast<int>(place.field)] =
+            (words[place.bitOffset / kWordBits] >> (place.bitOffset % kWordBits)) & mask;
     }
 
     params.lspIndex = static_cast<std::int32_t>(At(values, Field::LspIndex));

@@ -1,7 +1,7 @@
 #include "codec/LpcAnalysis.h"
 
 #include "codec/Arithmetic.h"
-#include "codec/SpeechCodec.h"
+#include "codec/Kernels.h"
 #include "codec/tables/AnalysisTables.h"
 #include "codec/tables/LspTables.h"
 
@@ -33,53 +33,60 @@ constexpr double kQuantiserPrediction = 0.375;
 
 using AnalysisSegment = std::array<double, kAnalysisWindowSize>;
 
-// Raw autocorrelations sum w[n] w[n + k] for the lags k = first .. first + count - 1, each summed in
-// ascending n; the lags are accumulated side by side over the range they share.
-template <int First, int Count>
-void Autocorrelate(const AnalysisSegment& w, std::array<double, kLpcOrder + 1>& sums) noexcept {
-    std::array<double, Count> acc{};
-    constexpr int kShared = kAnalysisWindowSize - (First + Count - 1);
-    for (int n = 0; n < kShared; ++n) {
-#pragma GCC unroll 8
-        for (int c = 0; c < Count; ++c) {
-            acc[c] += w[n] * w[n + First + c];
-        }
-    }
-#pragma GCC unroll 8
-    for (int c = 0; c < Count; ++c) {
-        for (int n = kShared; n < kAnalysisWindowSize - First - c; ++n) {
-            acc[c] += w[n] * w[n + First + c];
-        }
-        sums[First + c] = acc[c];
-    }
-}
-
 } // namespace
 
-void PreFilter(FrameSignal x, CSpeechCodec& codec) noexcept {
-    const double* num = codec.prefilterNum.data();
-    const double* den = codec.prefilterDen.data();
-    // Direct form I. The memories are newest first, so the frame is laid out backwards in time in
-    // front of them: sample n at [239 - n], and the newest 9 values at [0 .. 8] at the end.
+void PreFilter(FrameSignal x, PreFilterState& state) noexcept {
+    // Direct form I with the memories (newest first) held in registers, so that each output
+    // reaches the next one's sum without a round trip through memory.
     constexpr int kTaps = kPrefilterTaps;
-    std::array<double, kFrameSamples + kTaps> in{};
-    std::array<double, kFrameSamples + kTaps> out{};
-    std::copy(codec.prefilterIn.begin(), codec.prefilterIn.end(), in.begin() + kFrameSamples);
-    std::copy(codec.prefilterOut.begin(), codec.prefilterOut.end(), out.begin() + kFrameSamples);
+    double num[kTaps];
+    double den[kTaps];
+    double in[kTaps];
+    double out[kTaps];
+    for (int k = 0; k < kTaps; ++k) {
+        num[k] = PrefilterNum[k];
+        den[k] = PrefilterDen[k];
+        in[k] = state.prefilterIn[k];
+        out[k] = state.prefilterOut[k];
+    }
+    double dcPrevIn = state.dcPrevIn;
+    double dcPrevOut = state.dcPrevOut;
     for (int n = 0; n < kFrameSamples; ++n) {
         const double sample = x[n];
-        const double y = sample - codec.dcPrevIn + kDcPole * codec.dcPrevOut;
-        codec.dcPrevIn = sample;
-        codec.dcPrevOut = y;
-        const int at = kFrameSamples - 1 - n;
-        in[at] = y;
-        const double filtered =
-            DotProduct(num, in.data() + at, kTaps) - DotProduct(den + 1, out.data() + at + 1, kTaps - 1);
-        out[at] = filtered;
+        const double y = sample - dcPrevIn + kDcPole * dcPrevOut;
+        dcPrevIn = sample;
+        dcPrevOut = y;
+#pragma GCC unroll 9
+        for (int k = kTaps - 1; k > 0; --k) {
+            in[k] = in[k - 1];
+        }
+        in[0] = y;
+        // Both sums from zero in index order: the numerator over this input and the eight
+        // before, the denominator (from its second coefficient) over the eight last outputs.
+        double forward = 0.0;
+#pragma GCC unroll 9
+        for (int k = 0; k < kTaps; ++k) {
+            forward += num[k] * in[k];
+        }
+        double feedback = 0.0;
+#pragma GCC unroll 9
+        for (int k = 0; k < kTaps - 1; ++k) {
+            feedback += den[k + 1] * out[k];
+        }
+        const double filtered = forward - feedback;
+#pragma GCC unroll 9
+        for (int k = kTaps - 1; k > 0; --k) {
+            out[k] = out[k - 1];
+        }
+        out[0] = filtered;
         x[n] = filtered;
     }
-    std::copy(in.begin(), in.begin() + kTaps, codec.prefilterIn.begin());
-    std::copy(out.begin(), out.begin() + kTaps, codec.prefilterOut.begin());
+    state.dcPrevIn = dcPrevIn;
+    state.dcPrevOut = dcPrevOut;
+    for (int k = 0; k < kTaps; ++k) {
+        state.prefilterIn[k] = in[k];
+        state.prefilterOut[k] = out[k];
+    }
 }
 
 DurbinResult Durbin(const Autocorrelations& r, double r0) noexcept {
@@ -127,8 +134,7 @@ SubframeLpcSets AnalyseLpc(std::span<const double, kLpcHistory> lpcHistory, Cons
             w[n] = AnalysisWindow[n] * segment[n];
         }
         std::array<double, kLpcOrder + 1> sums{};
-        Autocorrelate<0, 6>(w, sums);
-        Autocorrelate<6, 5>(w, sums);
+        Kernels().autocorrelate(w.data(), sums.data());
         const double r0 = kNoiseFloorFactor * sums[0] / kAutocorrelationScale;
         Autocorrelations r{};
         if (r0 != 0.0) {
@@ -149,11 +155,13 @@ SubframeLpcSets AnalyseLpc(std::span<const double, kLpcHistory> lpcHistory, Cons
     return sets;
 }
 
+static_assert((kCosineTableSize & (kCosineTableSize - 1)) == 0); // the grid index wraps by masking
+
 double EvalLspPolynomial(const LspPolynomial& c, int j) noexcept {
     // Coefficient 5 - n weighs cos(n j pi / 256); the grid index wraps with the cosine's period.
     double sum = 0.0;
     for (int n = 0; n < static_cast<int>(c.size()); ++n) {
-        sum += c[c.size() - 1 - static_cast<std::size_t>(n)] * CosineTable[(n * j) % kCosineTableSize];
+        sum += c[c.size() - 1 - static_cast<std::size_t>(n)] * CosineTable[(n * j) & (kCosineTableSize - 1)];
     }
     return sum;
 }
@@ -202,19 +210,14 @@ LspVector LpcToLsp(const LpcSet& lpc, const LspVector& fallback) noexcept {
 std::array<int, kLspSplits> SearchLspSplits(const LspVector& residual, const LspVector& weights) noexcept {
     std::array<int, kLspSplits> best{};
     for (int split = 0; split < kLspSplits; ++split) {
-        const LspSplit& layout = kLspSplitLayout[split];
-        const double* r = residual.data() + layout.firstLsp;
-        const double* w = weights.data() + layout.firstLsp;
-        double bestScore = 0.0;
-        for (int k = 0; k < kLspSplitEntries; ++k) {
-            const double* c = LspCodebookData.data() + layout.dataOffset + layout.length * k;
-            // Maximising sum w (2 r c - c^2) minimises the weighted error sum w (r - c)^2.
-            double score = 0.0;
-            for (int i = 0; i < layout.length; ++i) {
-                score += w[i] * (2.0 * r[i] * c[i] - c[i] * c[i]);
-            }
-            if (k == 0 || score > bestScore) {
-                bestScore = score;
+        // Maximising sum w (2 r c - c^2) minimises the weighted error sum w (r - c)^2.
+        std::array<double, kLspSplitEntries> scores;
+        const int first = kLspSplitLayout[split].firstLsp;
+        Kernels().lspSplitScores(split, residual.data() + first, weights.data() + first, scores.data());
+        double bestScore = scores[0];
+        for (int k = 1; k < kLspSplitEntries; ++k) {
+            if (scores[k] > bestScore) {
+                bestScore = scores[k];
                 best[split] = k;
             }
         }

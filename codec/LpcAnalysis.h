@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/CodecConstants.h"
+#include "codec/EncoderState.h"
 #include "codec/Lsp.h"
 
 #include <array>
@@ -12,15 +13,13 @@
 
 namespace velmar {
 
-class CSpeechCodec;
-
 // One frame of the encoder's working signal, doubles on the 16-bit sample scale.
 using FrameSignal = std::span<double, kFrameSamples>;
 using ConstFrameSignal = std::span<const double, kFrameSamples>;
 
-// DC removal followed by the 8th-order input filter, in place; both keep their memories in the
-// codec state across frames.
-void PreFilter(FrameSignal x, CSpeechCodec& codec) noexcept;
+// DC removal followed by the 8th-order input filter, in place; both keep their memories in
+// `state` across frames.
+void PreFilter(FrameSignal x, PreFilterState& state) noexcept;
 
 // Autocorrelations R(1) .. R(10) of one analysis segment.
 using Autocorrelations = std::array<double, kLpcOrder>;

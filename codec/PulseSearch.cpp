@@ -1,6 +1,7 @@
 #include "codec/PulseSearch.h"
 
 #include "codec/Arithmetic.h"
+#include "codec/Kernels.h"
 #include "codec/tables/PulseTables.h"
 
 #include <bit>
@@ -37,6 +38,29 @@ constexpr int kPair13 = PairIndex(1, 3);
 constexpr int kPair23 = PairIndex(2, 3);
 static_assert(kPair01 >= 0 && kPair02 >= 0 && kPair03 >= 0 && kPair12 >= 0 && kPair13 >= 0 && kPair23 >= 0);
 
+// Bit k set where p1 + d2[k] > theta: the third pulses admitted after the first two.
+unsigned AdmittedThirdPulses(double p1, const std::array<double, kTrackPositions>& d2,
+                             double theta) noexcept {
+    unsigned admitted = 0;
+#if defined(__SSE2__)
+    // Two candidates to a register, each sum and comparison as the scalar one.
+    const DoublePair p1Pair = {p1, p1};
+    const DoublePair thetaPair = {theta, theta};
+#pragma GCC unroll 4
+    for (int k = 0; k < kTrackPositions; k += 2) {
+        const DoublePair sum = p1Pair + LoadPair(d2.data() + k);
+        admitted |=
+            static_cast<unsigned>(__builtin_ia32_movmskpd(reinterpret_cast<DoublePair>(sum > thetaPair)))
+            << k;
+    }
+#else
+    for (int k = 0; k < kTrackPositions; ++k) {
+        admitted |= static_cast<unsigned>(p1 + d2[k] > theta) << k;
+    }
+#endif
+    return admitted;
+}
+
 // Threshold for the partial correlation of three pulses, from the positions of one parity: halfway
 // from the mean three-pulse correlation to the best one the three tracks could give.
 double TripleThreshold(const BackwardTarget& d, int parity) noexcept {
@@ -58,44 +82,50 @@ double TripleThreshold(const BackwardTarget& d, int parity) noexcept {
     return mean + 0.5 * (best - mean);
 }
 
-} // namespace
-
-ImpulseCorrelations CorrelateImpulse(const SubframeVector& h) noexcept {
-    // r(p, q), summed over n ascending from max(p, q), adds h[i + d] h[i] for i = 0, 1, .. with
-    // d = |p - q|: it is the running sum of that one sequence after 60 - max(p, q) terms. One
-    // running sum per (even) distance therefore yields every value, bit for bit.
-    constexpr int kDistances = kSubframeSamples / 2;
-    std::array<std::array<double, kSubframeSamples + 1>, kDistances> running;
-    for (int half = 0; half < kDistances; ++half) {
-        const int d = 2 * half;
-        double sum = 0.0;
-        running[half][0] = sum;
-        for (int i = 0; i < kSubframeSamples - d; ++i) {
-            sum += h[i + d] * h[i];
-            running[half][i + 1] = sum;
-        }
-    }
-    auto r = [&running](int p, int q) {
+// r(p, q), summed over n ascending from max(p, q), adds h[i + d] h[i] for i = 0, 1, .. with
+// d = |p - q|: it is the running sum of that one sequence after 60 - max(p, q) terms (none for a
+// position past the subframe). Each value of the correlations is therefore one slot of the
+// running sums, bit for bit; these are the slots, in the order of ImpulseCorrelations.
+constexpr std::array<int, kImpulseCorrelationValues> kRunningSlotOf = [] {
+    auto slot = [](int p, int q) {
         const int last = p > q ? p : q;
-        if (last >= kSubframeSamples) {
-            return 0.0;
-        }
-        return running[(p > q ? p - q : q - p) / 2][kSubframeSamples - last];
+        const int terms = last >= kSubframeSamples ? 0 : kSubframeSamples - last;
+        return terms * kRunningDistances + (p > q ? p - q : q - p) / 2;
     };
-
-    ImpulseCorrelations rr;
+    std::array<int, kImpulseCorrelationValues> slots{};
+    int at = 0;
     for (int t = 0; t < kPulsesPerSubframe; ++t) {
         for (int k = 0; k < kTrackPositions; ++k) {
-            const int p = PositionOnTrack(t, k);
-            rr.diagonal[t][k] = r(p, p);
+            slots[at++] = slot(PositionOnTrack(t, k), PositionOnTrack(t, k));
         }
     }
     for (int pair = 0; pair < kTrackPairs; ++pair) {
-        const int a = kTrackPairOrder[pair][0];
-        const int b = kTrackPairOrder[pair][1];
         for (int k = 0; k < kTrackPositions; ++k) {
             for (int m = 0; m < kTrackPositions; ++m) {
-                rr.cross[pair][k][m] = r(PositionOnTrack(a, k), PositionOnTrack(b, m));
+                slots[at++] = slot(PositionOnTrack(kTrackPairOrder[pair][0], k),
+                                   PositionOnTrack(kTrackPairOrder[pair][1], m));
+            }
+        }
+    }
+    return slots;
+}();
+
+} // namespace
+
+ImpulseCorrelations CorrelateImpulse(const SubframeVector& h) noexcept {
+    std::array<double, kRunningSlots> running;
+    Kernels().runningProducts(h.data(), running.data());
+    ImpulseCorrelations rr;
+    const int* slot = kRunningSlotOf.data();
+    for (auto& track : rr.diagonal) {
+        for (double& value : track) {
+            value = running[*slot++];
+        }
+    }
+    for (auto& pair : rr.cross) {
+        for (auto& row : pair) {
+            for (double& value : row) {
+                value = running[*slot++];
             }
         }
     }
@@ -103,29 +133,8 @@ ImpulseCorrelations CorrelateImpulse(const SubframeVector& h) noexcept {
 }
 
 BackwardTarget BackwardFilterTarget(const SubframeVector& h, ConstSubframeSignal t) noexcept {
-    // Six neighbouring outputs are summed side by side, each in ascending i: first over the terms
-    // they all have, then each over its own longer tail.
-    constexpr int kBlock = 6;
-    static_assert(kSubframeSamples % kBlock == 0);
     BackwardTarget d{};
-    for (int n = 0; n < kSubframeSamples; n += kBlock) {
-        std::array<double, kBlock> acc{};
-        const int shared = kSubframeSamples - n - (kBlock - 1);
-        for (int i = 0; i < shared; ++i) {
-            const double hi = h[i];
-#pragma GCC unroll 6
-            for (int r = 0; r < kBlock; ++r) {
-                acc[r] += t[n + r + i] * hi;
-            }
-        }
-#pragma GCC unroll 6
-        for (int r = 0; r < kBlock; ++r) {
-            for (int i = shared; i < kSubframeSamples - n - r; ++i) {
-                acc[r] += t[n + r + i] * h[i];
-            }
-            d[n + r] = acc[r];
-        }
-    }
+    Kernels().backwardFilter(h.data(), t.data(), d.data());
     return d;
 }
 
@@ -151,13 +160,28 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
     const double thetaOdd = TripleThreshold(d, 1);
     const double theta = thetaOdd > thetaEven ? thetaOdd : thetaEven;
 
-    // The cross terms appear twice in the energy of a pulse set; fold that and the signs in once.
+    // The cross terms appear twice in the energy of a pulse set; fold that and the signs in once,
+    // a row at a time.
+    using Quad = double __attribute__((vector_size(4 * sizeof(double))));
+    std::array<std::array<double, kTrackPositions>, kPulsesPerSubframe> trackSign{};
+    for (int t = 0; t < kPulsesPerSubframe; ++t) {
+        for (int k = 0; k < kTrackPositions; ++k) {
+            trackSign[t][k] = sign[PositionOnTrack(t, k)];
+        }
+    }
     for (int pair = 0; pair < kTrackPairs; ++pair) {
         const int a = kTrackPairOrder[pair][0];
-        const int b = kTrackPairOrder[pair][1];
+        const double* signB = trackSign[kTrackPairOrder[pair][1]].data();
         for (int k = 0; k < kTrackPositions; ++k) {
-            for (int m = 0; m < kTrackPositions; ++m) {
-                rr.cross[pair][k][m] *= 2.0 * sign[PositionOnTrack(a, k)] * sign[PositionOnTrack(b, m)];
+            const double twiceSignA = 2.0 * trackSign[a][k];
+            double* row = rr.cross[pair][k].data();
+            for (int m = 0; m < kTrackPositions; m += 2) {
+                DoublePair r;
+                DoublePair sb;
+                __builtin_memcpy(&r, row + m, sizeof r);
+                __builtin_memcpy(&sb, signB + m, sizeof sb);
+                r *= twiceSignA * sb;
+                __builtin_memcpy(row + m, &r, sizeof r);
             }
         }
     }
@@ -166,33 +190,56 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
     double bestCorrelation2 = 0.0;
     double bestEnergy = 1.0;
     std::array<int, kPulsesPerSubframe> best = {0, 0, 0, 0}; // codes k of the four tracks
+    // The values of each track by code, the fourth track's searched codes packed together so that
+    // its four candidates are scored side by side (each by the scalar expression's own steps).
+    constexpr int kFourthCodes = kTrackPositions / kFourthTrackStride;
+    static_assert(kFourthCodes == 4);
+    auto fourth = [](const std::array<double, kTrackPositions>& row, Quad& out) {
+        out = Quad{row[0], row[2], row[4], row[6]};
+    };
+    std::array<std::array<double, kTrackPositions>, kPulsesPerSubframe - 1> dt{};
+    for (int t = 0; t < kPulsesPerSubframe - 1; ++t) {
+        for (int k = 0; k < kTrackPositions; ++k) {
+            dt[t][k] = d[PositionOnTrack(t, k)];
+        }
+    }
+    const Quad d3 = {d[PositionOnTrack(3, 0)], d[PositionOnTrack(3, 2)], d[PositionOnTrack(3, 4)],
+                     d[PositionOnTrack(3, 6)]};
+    Quad diag3;
+    fourth(rr.diagonal[3], diag3);
+    std::array<Quad, kTrackPositions> cross03{};
+    std::array<Quad, kTrackPositions> cross13{};
+    std::array<Quad, kTrackPositions> cross23{};
+    for (int k = 0; k < kTrackPositions; ++k) {
+        fourth(rr.cross[kPair03][k], cross03[k]);
+        fourth(rr.cross[kPair13][k], cross13[k]);
+        fourth(rr.cross[kPair23][k], cross23[k]);
+    }
     const auto& diag = rr.diagonal;
     const auto& cross = rr.cross;
     for (int k0 = 0; k0 < kTrackPositions && time > 0; ++k0) {
-        const double p0 = d[PositionOnTrack(0, k0)];
+        const double p0 = dt[0][k0];
         const double a0 = diag[0][k0];
         for (int k1 = 0; k1 < kTrackPositions && time > 0; ++k1) {
-            const double p1 = p0 + d[PositionOnTrack(1, k1)];
+            const double p1 = p0 + dt[1][k1];
             const double a1 = a0 + diag[1][k1] + cross[kPair01][k0][k1];
             // The third pulses whose triple passes the threshold, found without a branch per
             // candidate (which would be unpredictable); they are then tried in ascending order.
-            unsigned admitted = 0;
-            for (int k2 = 0; k2 < kTrackPositions; ++k2) {
-                admitted |= static_cast<unsigned>(p1 + d[PositionOnTrack(2, k2)] > theta) << k2;
-            }
+            unsigned admitted = AdmittedThirdPulses(p1, dt[2], theta);
             while (admitted != 0 && time > 0) {
                 const int k2 = std::countr_zero(admitted);
                 admitted &= admitted - 1;
-                const double p2 = p1 + d[PositionOnTrack(2, k2)];
+                const double p2 = p1 + dt[2][k2];
                 const double a2 = a1 + diag[2][k2] + cross[kPair12][k1][k2] + cross[kPair02][k0][k2];
-                for (int k3 = 0; k3 < kTrackPositions; k3 += kFourthTrackStride) {
-                    const double p3 = p2 + d[PositionOnTrack(3, k3)];
-                    const double a3 = a2 + diag[3][k3] + cross[kPair03][k0][k3] + cross[kPair13][k1][k3] +
-                                      cross[kPair23][k2][k3];
-                    if (p3 * p3 * bestEnergy > bestCorrelation2 * a3) {
-                        bestCorrelation2 = p3 * p3;
-                        bestEnergy = a3;
-                        best = {k0, k1, k2, k3};
+                const Quad p3 = p2 + d3;
+                const Quad p3Squared = p3 * p3;
+                const Quad a3 = a2 + diag3 + cross03[k0] + cross13[k1] + cross23[k2];
+#pragma GCC unroll 4
+                for (int c = 0; c < kFourthCodes; ++c) {
+                    if (p3Squared[c] * bestEnergy > bestCorrelation2 * a3[c]) {
+                        bestCorrelation2 = p3Squared[c];
+                        bestEnergy = a3[c];
+                        best = {k0, k1, k2, kFourthTrackStride * c};
                     }
                 }
                 --time;
@@ -239,12 +286,8 @@ PulseGain QuantisePulseGain(ConstSubframeSignal t, const SubframeVector& y) noex
 
 PulseCode CodePulses(ConstSubframeSignal t, SubframeVector& h, int sharpenLag, SubframeSignal out,
                      double sharpenGain, std::int16_t& searchBudget) noexcept {
-    const bool sharpen = sharpenLag < kSharpenLagLimit;
-    if (sharpen) {
-        for (int n = sharpenLag; n < kSubframeSamples; ++n) {
-            h[n] = h[n] + sharpenGain * h[n - sharpenLag];
-        }
-    }
+    const Sharpening sharpening{sharpenLag, sharpenGain};
+    Sharpen(h, sharpening);
     ImpulseCorrelations rr = CorrelateImpulse(h);
     BackwardTarget d = BackwardFilterTarget(h, t);
     const PulseChoice choice = SearchPulses(d, rr, h, searchBudget);
@@ -254,11 +297,7 @@ PulseCode CodePulses(ConstSubframeSignal t, SubframeVector& h, int sharpenLag, S
     for (int n = 0; n < kSubframeSamples; ++n) {
         out[n] = gain.amplitude * choice.code[n];
     }
-    if (sharpen) {
-        for (int n = sharpenLag; n < kSubframeSamples; ++n) {
-            out[n] = out[n] + sharpenGain * out[n - sharpenLag];
-        }
-    }
+    Sharpen(out, sharpening);
     return {choice.positions, choice.signs, gain.index};
 }
 

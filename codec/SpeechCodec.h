@@ -5,6 +5,7 @@
 
 #include "codec/Arithmetic.h"
 #include "codec/CodecConstants.h"
+#include "codec/EncoderState.h"
 #include "codec/FrameFormat.h"
 #include "codec/Lsp.h"
 #include "codec/tables/LspTables.h"
@@ -19,7 +20,6 @@ using SampleFrame = std::span<std::int16_t, kFrameSamples>;
 using ConstSampleFrame = std::span<const std::int16_t, kFrameSamples>;
 using ConstPackedFrameView = std::span<const std::uint8_t, kPackedFrameBytes>;
 using PackedFrameView = std::span<std::uint8_t, kPackedFrameBytes>;
-using FilterMemory = std::array<double, kLpcOrder>;
 
 // One frame as the synthesis filter leaves it, before rounding, with the spectral envelope and the
 // pitch lags it was built from: what the playback post-filter needs to shape it.
@@ -29,47 +29,18 @@ struct DecodedFrame {
     std::array<int, kSubframes> lags{};            // pitch lag of each subframe, 17 .. 143
 };
 
-// One object serves one direction: decoding touches only the dec* fields, encoding only the rest.
+// One object serves one direction: decoding touches only the dec* fields, encoding only `encoder`.
 // The object holds everything that carries over between frames and allocates nothing; it may be
 // copied freely. Used by one thread at a time.
 class CSpeechCodec {
 public:
-    // Pulse-search budget, set at the start of every encoded frame.
-    std::int16_t searchBudget = 0;
-
-    // 8th-order input filter of the encoder: memories newest first, coefficients element 0 first.
-    std::array<double, kPrefilterTaps> prefilterIn{};
-    std::array<double, kPrefilterTaps> prefilterOut{};
-    std::array<double, kPrefilterTaps> prefilterDen = {1.0,     -0.475408, -3.295591, 1.10635, 4.261585,
-                                                       -0.8903, -2.525088, 0.24473,   0.573726};
-    std::array<double, kPrefilterTaps> prefilterNum = {0.757447, -0.018498, -2.991989, 0.018267, 4.469547,
-                                                       0.018267, -2.991989, -0.018498, 0.757447};
-
     // Decoder: previous frame's LSPs, past excitation (oldest first, clamped to the 16-bit range)
     // and synthesis filter memory (newest first, unrounded).
     LspVector decPrevLsp = LspMean;
     std::array<double, kExcitationHistory> decExcitation{};
     FilterMemory decSynthMem{};
 
-    // Encoder.
-    double dcPrevIn = 0.0;
-    double dcPrevOut = 0.0;
-    LspVector encPrevLsp = LspMean;
-    std::array<double, kExcitationHistory> weightedHistory{};
-    std::array<double, kExcitationHistory> weightedSynthHistory{};
-    std::array<double, kExcitationHistory> encExcitation{};
-    std::array<double, kLpcHistory> lpcHistory{};
-    FilterMemory weightInMem{};
-    FilterMemory weightOutMem{};
-    FilterMemory encSynthMem{};
-    FilterMemory encWeightMem{};
-    std::int16_t sineDetector = 0;
-    std::int16_t vadHangover = 0;
-    std::int16_t vadBurst = 0;
-    double vadPrevEnergy = 1024.0;
-    double vadNoiseLevel = 1024.0;
-    std::int16_t vadAdapt = 0;
-    std::array<std::int16_t, 4> vadLags = {1, 1, 60, 60};
+    EncoderState encoder;
 
     // Codes 240 samples as one frame and returns the voice-activity decision (1 active, 0 not);
     // every frame is coded whatever the decision. `sensitivity` 0 .. 100 raises the activity

@@ -1,6 +1,8 @@
 #include "codec/Weighting.h"
 
 #include "codec/Arithmetic.h"
+#include "codec/FilterCascade.h"
+#include "codec/Kernels.h"
 #include "codec/tables/AnalysisTables.h"
 
 #include <algorithm>
@@ -40,55 +42,56 @@ SubframeWeightings WeightingCoefficients(const SubframeLpcSets& lpc) noexcept {
 
 void WeightSpeech(FrameSignal x, const SubframeWeightings& weightings, FilterMemory& inMem,
                   FilterMemory& outMem) noexcept {
-    // The memories are newest first, so the frame's inputs and outputs are laid out backwards in
-    // time in front of them (sample n at [239 - n]); the memory of sample n starts at [240 - n].
-    std::array<double, kFrameSamples + kLpcOrder> in{};
-    std::array<double, kFrameSamples + kLpcOrder> out{};
-    std::copy(inMem.begin(), inMem.end(), in.begin() + kFrameSamples);
-    std::copy(outMem.begin(), outMem.end(), out.begin() + kFrameSamples);
-    for (int n = 0; n < kFrameSamples; ++n) {
-        const WeightingSet& coeffs = weightings[n / kSubframeSamples];
-        const int at = kFrameSamples - 1 - n;
-        const double v = x[n] - DotProduct(Numerator(coeffs), in.data() + at + 1, kLpcOrder);
-        in[at] = x[n];
-        const double y = v + DotProduct(Denominator(coeffs), out.data() + at + 1, kLpcOrder);
-        out[at] = y;
-        x[n] = y;
+    // The memories (newest first) are held in registers, so that each output reaches the next
+    // one's sum without a round trip through memory.
+    double in[kLpcOrder];
+    double out[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) {
+        in[k] = inMem[k];
+        out[k] = outMem[k];
     }
-    std::copy(in.begin(), in.begin() + kLpcOrder, inMem.begin());
-    std::copy(out.begin(), out.begin() + kLpcOrder, outMem.begin());
+    for (int j = 0; j < kSubframes; ++j) {
+        double num[kLpcOrder];
+        double den[kLpcOrder];
+        for (int k = 0; k < kLpcOrder; ++k) {
+            num[k] = Numerator(weightings[j])[k];
+            den[k] = Denominator(weightings[j])[k];
+        }
+        for (int n = kSubframeSamples * j; n < kSubframeSamples * (j + 1); ++n) {
+            // Both sums from zero in index order.
+            double forward = 0.0;
+#pragma GCC unroll 10
+            for (int k = 0; k < kLpcOrder; ++k) {
+                forward += num[k] * in[k];
+            }
+            const double v = x[n] - forward;
+            double feedback = 0.0;
+#pragma GCC unroll 10
+            for (int k = 0; k < kLpcOrder; ++k) {
+                feedback += den[k] * out[k];
+            }
+            const double y = v + feedback;
+#pragma GCC unroll 10
+            for (int k = kLpcOrder - 1; k > 0; --k) {
+                in[k] = in[k - 1];
+                out[k] = out[k - 1];
+            }
+            in[0] = x[n];
+            out[0] = y;
+            x[n] = y;
+        }
+    }
+    for (int k = 0; k < kLpcOrder; ++k) {
+        inMem[k] = in[k];
+        outMem[k] = out[k];
+    }
 }
 
 int EstimateOpenLoopPitch(WeightedBuffer buf, int start) noexcept {
     assert(start >= kWeightedHistory && start + kOpenLoopWindow <= kWeightedBufferSize);
     const double* b = buf.data();
-    // The correlations of fourteen neighbouring lags are summed side by side, each in ascending
-    // order, two to a register; the lags past the last one are computed and ignored.
-    constexpr int kLags = kOpenLoopMaxLag - kOpenLoopMinLag + 1;
-    constexpr int kPairs = 7;
-    constexpr int kLagBlock = 2 * kPairs;
-    constexpr int kBlocks = (kLags + kLagBlock - 1) / kLagBlock;
-    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock - 1 <= kWeightedHistory); // stays inside buf
-    std::array<double, kBlocks * kLagBlock> correlation{};
-    const double* x = b + start;
-    for (int block = 0; block < kBlocks; ++block) {
-        const int lag = kOpenLoopMinLag + kLagBlock * block;
-        // Pair p holds the lags (lag + 2p + 1, lag + 2p) in its lanes.
-        std::array<DoublePair, kPairs> acc{};
-        const double* past = x - lag - 1;
-        for (int i = 0; i < kOpenLoopWindow; ++i) {
-            const DoublePair xi = {x[i], x[i]};
-#pragma GCC unroll 8
-            for (int p = 0; p < kPairs; ++p) {
-                acc[p] += xi * LoadPair(past + i - 2 * p);
-            }
-        }
-        double* out = correlation.data() + kLagBlock * block;
-        for (int p = 0; p < kPairs; ++p) {
-            out[2 * p] = acc[p][1];
-            out[2 * p + 1] = acc[p][0];
-        }
-    }
+    std::array<double, kLagCorrelationSlots> correlation;
+    Kernels().correlateLags(b + start, correlation.data());
 
     int bestLag = kOpenLoopMinLag;
     double bestR2 = 0.0;
@@ -119,14 +122,16 @@ HarmonicWeight FindHarmonicWeight(WeightedBuffer buf, int start, int olp) noexce
     assert(start - olp - kHarmonicLagSpread >= 0 && start + kSubframeSamples <= kWeightedBufferSize);
     const double* x = buf.data() + start;
     const double subframeEnergy = DotProduct(x, x, kSubframeSamples);
+    std::array<double, kHarmonicLags> correlations;
+    std::array<double, kHarmonicLags> energies;
+    Kernels().harmonicCorrelations(x, olp - kHarmonicLagSpread, correlations.data(), energies.data());
     int bestIndex = -1;
     double bestEnergy = 1.0;
     double bestR2 = 0.0;
     double bestR = 0.0;
-    for (int i = 0; i <= 2 * kHarmonicLagSpread; ++i) {
-        const double* past = x - (olp - kHarmonicLagSpread + i);
-        const double r = DotProduct(x, past, kSubframeSamples);
-        const double energy = DotProduct(past, past, kSubframeSamples);
+    for (int i = 0; i < kHarmonicLags; ++i) {
+        const double r = correlations[i];
+        const double energy = energies[i];
         if (energy > 0.0 && r > 0.0 && r * r * bestEnergy > energy * bestR2) {
             bestIndex = i;
             bestR = r;
@@ -152,28 +157,39 @@ void ApplyHarmonicWeight(FrameSignal x, WeightedBuffer buf, int offset, Harmonic
     }
 }
 
-// The filters below keep their memories newest first; a subframe's values are laid out backwards
-// in time in front of the memory (sample n at [59 - n]), so the memory of sample n starts at
-// [60 - n] and the new memory is [0 .. 9] at the end.
-using ReversedSubframe = std::array<double, kSubframeSamples + kLpcOrder>;
+namespace {
+
+// The harmonic weighting of an impulse response: u in time order.
+SubframeVector HarmonicallyWeighted(const double* u, HarmonicWeight hw) noexcept {
+    SubframeVector h{};
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const double echo = n >= hw.lag ? u[n - hw.lag] : 0.0;
+        h[n] = u[n] - hw.gain * echo;
+    }
+    return h;
+}
+
+} // namespace
 
 SubframeVector ComputeImpulseResponse(const LpcSet& aq, const WeightingSet& coeffs,
                                       HarmonicWeight hw) noexcept {
-    const double* num = Numerator(coeffs);
-    const double* den = Denominator(coeffs);
-    ReversedSubframe s{};
-    ReversedSubframe u{};
-    SubframeVector h{};
-    for (int n = 0; n < kSubframeSamples; ++n) {
-        const int at = kSubframeSamples - 1 - n;
-        const double input = n == 0 ? 1.0 : 0.0;
-        const double sn = input + DotProduct(aq.data(), s.data() + at + 1, kLpcOrder);
-        const double v = sn - DotProduct(num, s.data() + at + 1, kLpcOrder);
-        s[at] = sn;
-        const double un = v + DotProduct(den, u.data() + at + 1, kLpcOrder);
-        u[at] = un;
-        const double echo = n >= hw.lag ? u[at + hw.lag] : 0.0;
-        h[n] = un - hw.gain * echo;
+    double input[kSubframeSamples] = {1.0};
+    double s[kReversedSubframe] = {};
+    double u[kReversedSubframe] = {};
+    RunFilterCascade(input, aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
+    std::array<double, kSubframeSamples> response{};
+    std::reverse_copy(u, u + kSubframeSamples, response.begin());
+    return HarmonicallyWeighted(response.data(), hw);
+}
+
+std::array<SubframeVector, kSubframes>
+ComputeImpulseResponses(const SubframeLpcSets& aq, const SubframeWeightings& weightings,
+                        const std::array<HarmonicWeight, kSubframes>& hw) noexcept {
+    std::array<std::array<double, kSubframeSamples>, kSubframes> u;
+    Kernels().impulseResponses(aq[0].data(), weightings[0].data(), u[0].data());
+    std::array<SubframeVector, kSubframes> h;
+    for (int j = 0; j < kSubframes; ++j) {
+        h[j] = HarmonicallyWeighted(u[j].data(), hw[j]);
     }
     return h;
 }
@@ -181,51 +197,35 @@ SubframeVector ComputeImpulseResponse(const LpcSet& aq, const WeightingSet& coef
 void SubtractRinging(SubframeSignal t, const LpcSet& aq, const WeightingSet& coeffs,
                      const FilterMemory& synthMem, const FilterMemory& weightMem,
                      const WeightedHistory& weightedSynthHistory, HarmonicWeight hw) noexcept {
-    const double* num = Numerator(coeffs);
-    const double* den = Denominator(coeffs);
-    ReversedSubframe s{};
-    ReversedSubframe u{};
-    std::copy(synthMem.begin(), synthMem.end(), s.begin() + kSubframeSamples);
-    std::copy(weightMem.begin(), weightMem.end(), u.begin() + kSubframeSamples);
+    double s[kReversedSubframe] = {};
+    double u[kReversedSubframe] = {};
+    std::copy(synthMem.begin(), synthMem.end(), s + kSubframeSamples);
+    std::copy(weightMem.begin(), weightMem.end(), u + kSubframeSamples);
+    RunFilterCascade<double>(nullptr, aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
     // The weighted synthesis history followed by this subframe's ringing, in time order, so that
     // the harmonic echo reaches back into the history.
     std::array<double, kWeightedHistory + kSubframeSamples> timeline{};
     std::copy(weightedSynthHistory.begin(), weightedSynthHistory.end(), timeline.begin());
+    std::reverse_copy(u, u + kSubframeSamples, timeline.begin() + kWeightedHistory);
     for (int n = 0; n < kSubframeSamples; ++n) {
-        const int at = kSubframeSamples - 1 - n;
-        const double sn = DotProduct(aq.data(), s.data() + at + 1, kLpcOrder);
-        const double v = sn - DotProduct(num, s.data() + at + 1, kLpcOrder);
-        s[at] = sn;
-        const double ringing = v + DotProduct(den, u.data() + at + 1, kLpcOrder);
-        u[at] = ringing;
-        timeline[kWeightedHistory + n] = ringing;
+        const double ringing = timeline[kWeightedHistory + n];
         t[n] = t[n] - (ringing - hw.gain * timeline[kWeightedHistory + n - hw.lag]);
     }
 }
 
 void UpdateRinging(SubframeSignal e, const LpcSet& aq, const WeightingSet& coeffs, FilterMemory& synthMem,
                    FilterMemory& weightMem, WeightedHistory& weightedSynthHistory) noexcept {
-    const double* num = Numerator(coeffs);
-    const double* den = Denominator(coeffs);
-    ReversedSubframe s{};
-    ReversedSubframe u{};
-    std::copy(synthMem.begin(), synthMem.end(), s.begin() + kSubframeSamples);
-    std::copy(weightMem.begin(), weightMem.end(), u.begin() + kSubframeSamples);
+    double s[kReversedSubframe] = {};
+    double u[kReversedSubframe] = {};
+    std::copy(synthMem.begin(), synthMem.end(), s + kSubframeSamples);
+    std::copy(weightMem.begin(), weightMem.end(), u + kSubframeSamples);
+    RunFilterCascade(e.data(), aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
+    std::reverse_copy(s, s + kSubframeSamples, e.begin());
     std::copy(weightedSynthHistory.begin() + kSubframeSamples, weightedSynthHistory.end(),
               weightedSynthHistory.begin());
-    double* fresh = weightedSynthHistory.data() + kWeightedHistory - kSubframeSamples;
-    for (int n = 0; n < kSubframeSamples; ++n) {
-        const int at = kSubframeSamples - 1 - n;
-        const double sn = e[n] + DotProduct(aq.data(), s.data() + at + 1, kLpcOrder);
-        e[n] = sn;
-        const double v = sn - DotProduct(num, s.data() + at + 1, kLpcOrder);
-        s[at] = sn;
-        const double un = v + DotProduct(den, u.data() + at + 1, kLpcOrder);
-        u[at] = un;
-        fresh[n] = un;
-    }
-    std::copy(s.begin(), s.begin() + kLpcOrder, synthMem.begin());
-    std::copy(u.begin(), u.begin() + kLpcOrder, weightMem.begin());
+    std::reverse_copy(u, u + kSubframeSamples, weightedSynthHistory.end() - kSubframeSamples);
+    std::copy(s, s + kLpcOrder, synthMem.begin());
+    std::copy(u, u + kLpcOrder, weightMem.begin());
 }
 
 } // namespace velmar

@@ -54,6 +54,11 @@ void ApplyHarmonicWeight(FrameSignal x, WeightedBuffer buf, int offset, Harmonic
 SubframeVector ComputeImpulseResponse(const LpcSet& aq, const WeightingSet& coeffs,
                                       HarmonicWeight hw) noexcept;
 
+// The impulse responses of all four subframes at once, the same as ComputeImpulseResponse for each.
+std::array<SubframeVector, kSubframes>
+ComputeImpulseResponses(const SubframeLpcSets& aq, const SubframeWeightings& weightings,
+                        const std::array<HarmonicWeight, kSubframes>& hw) noexcept;
+
 // Subtracts from the subframe's weighted speech the combined filter's ringing from the local
 // decoder's memories, giving the target of the codebook searches. The memories are only read.
 void SubtractRinging(SubframeSignal t, const LpcSet& aq, const WeightingSet& coeffs,

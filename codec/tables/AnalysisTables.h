@@ -1,5 +1,5 @@
 // Tables of the encoder's spectral analysis and perceptual weighting: the asymmetric Hamming
-// window, the autocorrelation lag window and the bandwidth and weighting factors.
+// window, the autocorrelation lag window, the bandwidth and weighting factors and the input filter.
 #pragma once
 
 #include "codec/CodecConstants.h"
@@ -59,6 +59,16 @@ inline constexpr std::array<double, kLpcOrder> WeightNumFactors = {{
 inline constexpr std::array<double, kLpcOrder> WeightDenFactors = {{
     0.5, 0.25, 0.125, 0.0625, 0.03125,
     0.015625, 0.0078125, 0.00390625, 0.001953125, 0.0009765625,
+}};
+
+// The encoder's 8th-order input filter, coefficient 0 first: numerator and denominator.
+inline constexpr std::array<double, kPrefilterTaps> PrefilterNum = {{
+    0.757447, -0.018498, -2.991989, 0.018267, 4.469547,
+    0.018267, -2.991989, -0.018498, 0.757447,
+}};
+inline constexpr std::array<double, kPrefilterTaps> PrefilterDen = {{
+    1.0, -0.475408, -3.295591, 1.10635, 4.261585,
+    -0.8903, -2.525088, 0.24473, 0.573726,
 }};
 // clang-format on
 

@@ -1,15 +1,46 @@
 #include "codec/AdaptiveSearch.h"
 
+#include "codec/Arithmetic.h"
 #include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace velmar {
 namespace {
 
 using History = std::array<double, kExcitationHistory>;
+
+// The row choice must be that of a scan in row order keeping strictly higher scores: ties keep the
+// first row (zeros of either sign are a tie), and a score that is not a number never wins.
+TEST(AdaptiveSearch, HighestScoreIsItsFirstOccurrenceAndNotANumberNeverWins) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        std::vector<std::pair<int, double>> set; // rows set; all others -1
+        int expected;
+    };
+    const Case cases[] = {
+        {{}, 0},
+        {{{41, 5.0}}, 41},
+        {{{7, 3.0}, {30, 3.0}}, 7},
+        {{{12, 2.0}, {13, 2.5}, {40, 2.5}}, 13},
+        {{{0, nan}, {5, 1.0}}, 5},
+        {{{3, 1.0}, {4, nan}, {9, 1.0}}, 3},
+        {{{2, -0.0}, {6, 0.0}}, 2},
+        {{{20, std::numeric_limits<double>::infinity()}, {21, 1e308}}, 20},
+    };
+    for (const Case& c : cases) {
+        std::array<double, kPitchGainRows> scores;
+        scores.fill(-1.0);
+        for (const auto& [row, value] : c.set) {
+            scores[static_cast<std::size_t>(row)] = value;
+        }
+        EXPECT_EQ(FirstHighest(scores), c.expected) << c.expected;
+    }
+}
 
 SubframeVector UnitImpulse() {
     SubframeVector h{};

@@ -1,4 +1,5 @@
 #include "codec/SpeechCodec.h"
+#include "codec/tables/AnalysisTables.h"
 #include "codec/tables/LspTables.h"
 #include "support/TestData.h"
 
@@ -27,19 +28,19 @@ PackedFrame Pack(const FrameParams& params) {
 TEST(Decoder, FreshStateHasTheStartingValues) {
     const CSpeechCodec codec;
     EXPECT_EQ(codec.decPrevLsp, LspMean);
-    EXPECT_EQ(codec.encPrevLsp, LspMean);
+    EXPECT_EQ(codec.encoder.lpc.encPrevLsp, LspMean);
     for (double v : codec.decExcitation) {
         EXPECT_EQ(v, 0.0);
     }
     for (double v : codec.decSynthMem) {
         EXPECT_EQ(v, 0.0);
     }
-    EXPECT_EQ(codec.prefilterDen[0], 1.0);
-    EXPECT_EQ(codec.prefilterNum[4], 4.469547);
-    EXPECT_EQ(codec.vadPrevEnergy, 1024.0);
-    EXPECT_EQ(codec.vadNoiseLevel, 1024.0);
-    EXPECT_EQ(codec.vadLags, (std::array<std::int16_t, 4>{1, 1, 60, 60}));
-    EXPECT_EQ(codec.sineDetector, 0);
+    EXPECT_EQ(PrefilterDen[0], 1.0);
+    EXPECT_EQ(PrefilterNum[4], 4.469547);
+    EXPECT_EQ(codec.encoder.vad.vadPrevEnergy, 1024.0);
+    EXPECT_EQ(codec.encoder.vad.vadNoiseLevel, 1024.0);
+    EXPECT_EQ(codec.encoder.vad.vadLags, (std::array<std::int16_t, 4>{1, 1, 60, 60}));
+    EXPECT_EQ(codec.encoder.lpc.sineDetector, 0);
 }
 
 TEST(Rounding, HalfAwayFromZeroAndClippedAtTheEdges) {

@@ -3,6 +3,7 @@
 // on a mismatch the first differing value, in the order the encoder computes them, names the stage.
 #include "codec/Encoder.h"
 #include "codec/SpeechCodec.h"
+#include "codec/VoiceActivity.h"
 #include "support/TestData.h"
 
 #include <gtest/gtest.h>
@@ -68,17 +69,19 @@ std::string FirstDifference(const std::string& line, const EncoderTrace& trace, 
     const bool ok =
         sameArray("lspUnquantised", {trace.lspUnquantised.begin(), trace.lspUnquantised.end()}) &&
         same("lspIndex", -1, p.lspIndex, JsonScalar(line, "lspIndex")) &&
-        same("vadEnergy", -1, codec.vadPrevEnergy, JsonScalar(line, "vadEnergy")) &&
-        same("vadThreshold", -1, VadThreshold(codec.vadNoiseLevel, 50), JsonScalar(line, "vadThreshold")) &&
-        same("sineDetector", -1, codec.sineDetector, JsonScalar(line, "sineDetector")) &&
+        same("vadEnergy", -1, codec.encoder.vad.vadPrevEnergy, JsonScalar(line, "vadEnergy")) &&
+        same("vadThreshold", -1, VadThreshold(codec.encoder.vad.vadNoiseLevel, 50),
+             JsonScalar(line, "vadThreshold")) &&
+        same("sineDetector", -1, codec.encoder.lpc.sineDetector, JsonScalar(line, "sineDetector")) &&
         same("vad", -1, flag, JsonScalar(line, "vad")) &&
-        sameArray("vadLags",
-                  {static_cast<double>(codec.vadLags[2]), static_cast<double>(codec.vadLags[3])}) &&
+        sameArray("vadLags", {static_cast<double>(codec.encoder.vad.vadLags[2]),
+                              static_cast<double>(codec.encoder.vad.vadLags[3])}) &&
         sameArray("harmonic", harmonic) &&
-        sameArray("lspQuantised", {codec.encPrevLsp.begin(), codec.encPrevLsp.end()}) &&
+        sameArray("lspQuantised",
+                  {codec.encoder.lpc.encPrevLsp.begin(), codec.encoder.lpc.encPrevLsp.end()}) &&
         sameArray("pitchLag", {static_cast<double>(p.pitchLag[0]), static_cast<double>(p.pitchLag[1])}) &&
         sameArray("sub", sub) &&
-        same("searchBudget", -1, codec.searchBudget, JsonScalar(line, "searchBudget"));
+        same("searchBudget", -1, codec.encoder.search.searchBudget, JsonScalar(line, "searchBudget"));
     return ok ? std::string() : out.str();
 }
 

@@ -29,6 +29,32 @@ TEST(LpcAnalysis, ZeroInputGivesZeroLpcSetsAndASineBitPerSubframe) {
     EXPECT_EQ(sineDetector, 0b1111);
 }
 
+// A silent frame passes all four sine tests, so the word before decides how many of the newest
+// fifteen tests passed: its bits 0 .. 10 move to bits 4 .. 14, its bits 11 .. 15 (the old summary
+// included) leave the history.
+TEST(LpcAnalysis, ToneBitNeedsFourteenOfTheLastFifteenTestsNotThirteen) {
+    struct Case {
+        std::uint16_t before;
+        int passed; // of the fifteen tests after the frame
+        bool tone;
+    };
+    const Case cases[] = {
+        {0x07FF, 15, true},  {0x07FE, 14, true},
+        {0x07FC, 13, false}, {0x87FC, 13, false}, // an old summary bit does not count as a test
+        {0x7FFC, 13, false},                      // nor do tests older than fifteen
+        {0x0000, 4, false},
+    };
+    const std::array<double, kLpcHistory> history{};
+    const Frame silence{};
+    for (const Case& c : cases) {
+        std::int16_t sineDetector = static_cast<std::int16_t>(c.before);
+        AnalyseLpc(history, silence, sineDetector);
+        const auto word = static_cast<std::uint16_t>(sineDetector);
+        EXPECT_EQ(std::popcount(static_cast<unsigned>(word & 0x7FFF)), c.passed) << std::hex << c.before;
+        EXPECT_EQ((word & 0x8000) != 0, c.tone) << std::hex << c.before;
+    }
+}
+
 TEST(LpcAnalysis, ZeroLpcSetGivesEvenlySpacedLsps) {
     const double expected[kLpcOrder] = {23.27,  46.55,  69.82,  93.09,  116.36,
                                         139.64, 162.91, 186.18, 209.45, 232.73};
@@ -107,15 +133,15 @@ TEST(LpcAnalysis, SteadySineSetsTheToneBitAndNoiseClearsIt) {
     for (int f = 0; f < 8; ++f) {
         codec.EncodeFrame(ConstSampleFrame(sine.data() + f * kFrameSamples, kFrameSamples), out);
     }
-    EXPECT_LT(codec.sineDetector, 0) << "bit 15 set";
-    EXPECT_EQ(codec.sineDetector & 0x7FFF, 0x7FFF);
+    EXPECT_LT(codec.encoder.lpc.sineDetector, 0) << "bit 15 set";
+    EXPECT_EQ(codec.encoder.lpc.sineDetector & 0x7FFF, 0x7FFF);
 
     test::Rng rng(test::kDefaultSeed);
     SCOPED_TRACE(test::kDefaultSeed);
     const std::vector<std::int16_t> noise = test::Noise(rng, 8000, 1);
     codec.EncodeFrame(ConstSampleFrame(noise.data(), kFrameSamples), out);
-    EXPECT_GE(codec.sineDetector, 0) << "bit 15 cleared";
-    EXPECT_LT(std::popcount(static_cast<unsigned>(codec.sineDetector) & 0x7FFFu), 14);
+    EXPECT_GE(codec.encoder.lpc.sineDetector, 0) << "bit 15 cleared";
+    EXPECT_LT(std::popcount(static_cast<unsigned>(codec.encoder.lpc.sineDetector) & 0x7FFFu), 14);
 }
 
 TEST(LpcAnalysis, WhiteNoiseDoesNotLookLikeASine) {
@@ -128,18 +154,18 @@ TEST(LpcAnalysis, WhiteNoiseDoesNotLookLikeASine) {
         codec.EncodeFrame(ConstSampleFrame(noise.data() + f * kFrameSamples, kFrameSamples), out);
     }
     // The first frame still sees the silent look-back; after that no subframe qualifies.
-    EXPECT_EQ(codec.sineDetector & 0xFFFF, 0);
+    EXPECT_EQ(codec.encoder.lpc.sineDetector & 0xFFFF, 0);
 }
 
 TEST(LpcAnalysis, DcRemovalDecaysAConstantByItsPolePerSample) {
     CSpeechCodec codec;
     Frame x{};
     x.fill(1000.0);
-    PreFilter(x, codec);
-    EXPECT_NEAR(codec.dcPrevOut, 1000.0 * std::pow(0.9921875, kFrameSamples - 1), 1e-9);
+    PreFilter(x, codec.encoder.preFilter);
+    EXPECT_NEAR(codec.encoder.preFilter.dcPrevOut, 1000.0 * std::pow(0.9921875, kFrameSamples - 1), 1e-9);
     x.fill(1000.0);
-    PreFilter(x, codec);
-    EXPECT_NEAR(codec.dcPrevOut, 1000.0 * std::pow(0.9921875, 2 * kFrameSamples - 1), 1e-9);
+    PreFilter(x, codec.encoder.preFilter);
+    EXPECT_NEAR(codec.encoder.preFilter.dcPrevOut, 1000.0 * std::pow(0.9921875, 2 * kFrameSamples - 1), 1e-9);
 }
 
 struct ToneGain {
@@ -163,7 +189,7 @@ TEST_P(PreFilterResponse, KeepsTheSpeechBandAndStopsTheTop) {
                 10000.0 * std::sin(2.0 * std::numbers::pi * tone.hz * (f * kFrameSamples + n) / kSampleRate);
         }
         const Frame in = x;
-        PreFilter(x, codec);
+        PreFilter(x, codec.encoder.preFilter);
         if (f >= kFrames / 2) { // past the filters' settling
             for (int n = 0; n < kFrameSamples; ++n) {
                 inEnergy += in[n] * in[n];

@@ -53,6 +53,33 @@ TEST(Weighting, DoubleLagMustWinByMoreThanAThird) {
     EXPECT_EQ(EstimateOpenLoopPitch(PulseTrain(30, 1.0, 0.65), kWeightedHistory), 30); // 1.21
 }
 
+// Only lags 120 and `later` correlate positively with the window (a unit pulse at its end): lag 120
+// with 3 over energy 12, the later lag with h over energy h^2. For h = 1 the later lag beats 120 by
+// exactly 4/3, which is not enough once it lies 18 or more beyond; 17 beyond, any gain wins.
+TEST(Weighting, OpenLoopLagEighteenBeyondTheBestMustBeatItByMoreThanAThird) {
+    struct Case {
+        int later;
+        double height;
+        int expected;
+    };
+    const Case cases[] = {
+        {137, 1.0, 137}, // 17 beyond: a better ratio is enough
+        {138, 1.0, 120}, // 18 beyond: exactly 4/3 is not more than 4/3
+        {138, 2.0, 138}, // 18 beyond, 1.6 times better
+    };
+    for (const Case& c : cases) {
+        const int start = kWeightedHistory;
+        Buffer buf{};
+        buf[start + kOpenLoopWindow - 1] = 1.0;
+        buf[start + kOpenLoopWindow - 1 - 120] = 3.0;
+        buf[start + kOpenLoopWindow - 1 - c.later] = c.height;
+        // Energy for lag 120 only: these correlate negatively (lags 124 and 125).
+        buf[start - 5] = -1.0;
+        buf[start - 6] = -1.0;
+        EXPECT_EQ(EstimateOpenLoopPitch(buf, start), c.expected) << c.later << " " << c.height;
+    }
+}
+
 TEST(Weighting, OpenLoopLagCoversItsWholeRange) {
     for (int period : {18, 19, 71, 100, 141, 142}) {
         const Buffer buf = PulseTrain(period, 1.0, 1.0);

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Side-by-side speed comparison of the working tree against another git revision on this machine.
+# Both codec benchmarks and both prmcodec tools are built in a temporary folder, then run in
+# alternation for several rounds, so that the load of a shared machine falls on both alike. Prints
+# the median CPU time per benchmark with the ratio old / new, and the whole-process speed of
+# `prmcodec encode --raw` and `prmcodec decode` on a two-minute speech file beside the kernel figures.
+#
+# Usage: bench/ab.sh [REVISION] [ROUNDS]    (defaults: HEAD and 5)
+# Environment: AB_KEEP=1 keeps the temporary folder; AB_FILTER restricts the benchmarks (regex).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+rev=${1:-HEAD}
+rounds=${2:-5}
+filter=${AB_FILTER:-.}
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/velmar-ab.XXXXXX")
+cleanup() {
+    if [[ -z "${AB_KEEP:-}" ]]; then rm -rf "$tmp"; else echo "kept $tmp"; fi
+}
+trap cleanup EXIT
+
+build() { # SOURCE BUILD
+    cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMAR_BUILD_TESTS=OFF >"$2.log" 2>&1
+    nice -n 5 cmake --build "$2" --target codec_bench prmcodec -j2 >>"$2.log" 2>&1 ||
+        { echo "build of $1 failed, see $2.log" >&2; AB_KEEP=1; exit 1; }
+}
+
+echo "building $rev and the working tree in $tmp ..."
+mkdir -p "$tmp/old"
+git -C "$root" archive "$rev" | tar -x -C "$tmp/old"
+build "$tmp/old" "$tmp/old-build"
+build "$root" "$tmp/new-build"
+
+# About two minutes of speech: the speech vectors repeated.
+speech="$tmp/speech.pcm"
+: >"$speech"
+while [[ $(stat -c %s "$speech") -lt $((120 * 16000)) ]]; do
+    cat "$root"/tests/data/vectors/encoder/s0*.pcm >>"$speech"
+done
+seconds=$(python3 -c "print($(stat -c %s "$speech") / 16000)")
+
+tool() { echo "$tmp/$1-build/tools/prmcodec/prmcodec"; }
+cpu() { # COMMAND...: prints the CPU seconds of the process
+    if command -v perf >/dev/null && perf stat -x, -e task-clock -o "$tmp/stat" true 2>/dev/null; then
+        # The scheduler's exact accounting; rusage is sampled at the timer tick.
+        perf stat -x, -e task-clock -o "$tmp/stat" "$@" >/dev/null 2>&1
+        awk -F, '/task-clock/ {print $1 / 1000}' "$tmp/stat"
+    else
+        python3 -c '
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+u = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(u.ru_utime + u.ru_stime)' "$@"
+    fi
+}
+
+for ((round = 1; round <= rounds; ++round)); do
+    for side in old new; do
+        "$tmp/$side-build/bench/codec_bench" --benchmark_filter="$filter" --benchmark_format=json \
+            --benchmark_min_time=0.5 >"$tmp/$side-$round.json" 2>/dev/null
+        echo "$(cpu "$(tool "$side")" encode --raw "$speech" "$tmp/$side.prm")" >>"$tmp/$side-encode"
+        echo "$(cpu "$(tool "$side")" decode "$tmp/$side.prm" "$tmp/$side.wav")" >>"$tmp/$side-decode"
+    done
+    echo "round $round of $rounds done"
+done
+cmp -s "$tmp/old.prm" "$tmp/new.prm" && echo "coded files: identical" || echo "coded files: DIFFER"
+
+python3 - "$tmp" "$rounds" "$seconds" <<'EOF'
+import json, statistics, sys
+tmp, rounds, seconds = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
+def times(side):
+    out = {}
+    for r in range(1, rounds + 1):
+        with open(f"{tmp}/{side}-{r}.json") as f:
+            for b in json.load(f)["benchmarks"]:
+                out.setdefault(b["name"], []).append(b["cpu_time"])
+    return {k: statistics.median(v) for k, v in out.items()}
+old, new = times("old"), times("new")
+print(f"\n{'benchmark':<28}{'old ns':>12}{'new ns':>12}{'old/new':>10}")
+for name in new:
+    if name in old:
+        print(f"{name:<28}{old[name]:>12.0f}{new[name]:>12.0f}{old[name] / new[name]:>10.2f}")
+    else:
+        print(f"{name:<28}{'-':>12}{new[name]:>12.0f}{'-':>10}")
+frame_seconds = 240 / 8000
+print(f"\nwhole process on {seconds:.1f} s of speech, median CPU seconds (x real time; kernel x real time)")
+for step, bench in (("encode", "BM_EncodeFrame"), ("decode", "BM_DecodeFrame")):
+    for side, kernel in (("old", old), ("new", new)):
+        with open(f"{tmp}/{side}-{step}") as f:
+            cpu = statistics.median(float(line) for line in f if line.strip())
+        rt = seconds / cpu if cpu > 0 else float("inf")
+        k = frame_seconds / (kernel[bench] * 1e-9) if bench in kernel else float("nan")
+        print(f"  {step} {side}: {cpu:7.3f} s  {rt:7.0f}x  (kernel {k:.0f}x, process/kernel {rt / k:.2f})")
+EOF
