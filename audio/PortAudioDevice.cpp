@@ -7,9 +7,15 @@
 #include <portaudio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace velmar {
 namespace {
@@ -20,6 +26,49 @@ int libraryUsers = 0;
 bool libraryUp = false;
 // While PortAudio is in use its messages (and ALSA's) are kept off standard error.
 std::optional<CLibraryNoiseFilter> noiseFilter;
+
+// How long a call that waits for the sound server may take. A server that is alive answers in
+// milliseconds (a drained stop plays out at most the stream's latency); one that is stopped or hung
+// never answers, and the libraries underneath wait for it without limit.
+constexpr std::chrono::milliseconds kServerTimeout{3000};
+// Set for good when a call to the sound server did not come back: that call still holds PortAudio,
+// so nothing may call PortAudio any more (not even to end it) until the program is started again.
+std::atomic<bool> libraryWedged{false};
+constexpr const char* kWedgedText = "the sound server does not answer; start the program again once it runs";
+
+// Runs a PortAudio call that may wait for the sound server on a thread of its own and waits for it
+// at most kServerTimeout, so that a server that stops answering cannot hold the caller (and with it
+// Stop and the window) for ever. The call must capture nothing but values: on a time-out it is left
+// running, detached, and the library is given up (libraryWedged). paTimedOut then.
+template <typename Call> PaError CallServer(Call call) {
+    if (libraryWedged.load(std::memory_order_acquire)) {
+        return paTimedOut;
+    }
+    struct Outcome {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        PaError error = paNoError;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    try {
+        std::thread([outcome, call]() mutable {
+            const PaError error = call();
+            std::lock_guard lock(outcome->mutex);
+            outcome->error = error;
+            outcome->done = true;
+            outcome->ended.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return call(); // no thread to spare: wait as the library does
+    }
+    std::unique_lock lock(outcome->mutex);
+    if (!outcome->ended.wait_for(lock, kServerTimeout, [&] { return outcome->done; })) {
+        libraryWedged.store(true, std::memory_order_release);
+        return paTimedOut;
+    }
+    return outcome->error;
+}
 
 DeviceResult FromPaError(PaError error) {
     switch (error) {
@@ -145,27 +194,32 @@ protected:
         parameters.suggestedLatency = Direction() == AudioDirection::Input ? info->defaultHighInputLatency
                                                                            : info->defaultHighOutputLatency;
         const bool input = Direction() == AudioDirection::Input;
-        const PaError error =
-            Pa_OpenStream(&stream, input ? &parameters : nullptr, input ? nullptr : &parameters,
-                          format.samplesPerSec, paFramesPerBufferUnspecified, paNoFlag, nullptr, nullptr);
+        const double rate = format.samplesPerSec;
+        auto newStream = std::make_shared<PaStream*>(nullptr);
+        const PaError error = CallServer([newStream, parameters, input, rate] {
+            return Pa_OpenStream(newStream.get(), input ? &parameters : nullptr, input ? nullptr : &parameters, rate,
+                                 paFramesPerBufferUnspecified, paNoFlag, nullptr, nullptr);
+        });
         if (error != paNoError) {
             stream = nullptr;
             Remember(error);
             return FromPaError(error);
         }
+        stream = *newStream;
         return DeviceResult::Ok;
     }
 
     void CloseStream() noexcept override {
         if (stream != nullptr) {
             std::lock_guard lock(libraryMutex);
-            Pa_CloseStream(stream);
-            stream = nullptr;
+            PaStream* closed = std::exchange(stream, nullptr);
+            (void)CallServer([closed] { return Pa_CloseStream(closed); });
         }
     }
 
     DeviceResult StartStream() override {
-        const PaError error = Pa_StartStream(stream);
+        PaStream* starting = stream;
+        const PaError error = CallServer([starting] { return Pa_StartStream(starting); });
         if (error != paNoError) {
             Remember(error);
         }
@@ -173,29 +227,60 @@ protected:
     }
 
     void StopStream(bool drain) noexcept override {
-        if (Pa_IsStreamStopped(stream) == 0) {
-            // Stopping plays out what the stream holds; aborting drops it.
-            (void)(drain ? Pa_StopStream(stream) : Pa_AbortStream(stream));
+        if (libraryWedged.load(std::memory_order_acquire) || Pa_IsStreamStopped(stream) != 0) {
+            return;
         }
+        // Stopping plays out what the stream holds; aborting drops it.
+        PaStream* stopping = stream;
+        (void)CallServer([stopping, drain] { return drain ? Pa_StopStream(stopping) : Pa_AbortStream(stopping); });
     }
 
-    DeviceResult Transfer(std::span<std::int16_t> samples, std::uint64_t /*startGeneration*/) override {
-        const auto frames = static_cast<unsigned long>(samples.size());
-        const PaError error = Direction() == AudioDirection::Input
-                                  ? Pa_ReadStream(stream, samples.data(), frames)
-                                  : Pa_WriteStream(stream, samples.data(), frames);
-        // An overflow or underflow lost or inserted a little sound; the stream itself is fine.
-        if (error == paNoError || error == paInputOverflowed || error == paOutputUnderflowed) {
-            return DeviceResult::Ok;
+    // Moves the samples a piece at a time, as the stream has them (input) or has room for them
+    // (output), so that no call blocks: a sound server that stops answering would otherwise hold
+    // the device thread in a read for ever, and with it every reset, close and Stop. Between pieces
+    // it waits a little, cut short by a reset or close; a stream that moves nothing for kStallLimit
+    // has stopped working.
+    DeviceResult Transfer(std::span<std::int16_t> samples, std::uint64_t startGeneration) override {
+        const bool input = Direction() == AudioDirection::Input;
+        std::size_t done = 0;
+        auto lastProgress = std::chrono::steady_clock::now();
+        while (done < samples.size()) {
+            if (Generation() != startGeneration) {
+                return DeviceResult::Error; // a reset or close took the buffer back
+            }
+            if (libraryWedged.load(std::memory_order_acquire)) {
+                return StreamStopped(paTimedOut);
+            }
+            const long ready = input ? Pa_GetStreamReadAvailable(stream) : Pa_GetStreamWriteAvailable(stream);
+            if (ready < 0) {
+                return StreamStopped(static_cast<PaError>(ready));
+            }
+            if (ready == 0) {
+                if (std::chrono::steady_clock::now() - lastProgress > kStallLimit) {
+                    return StreamStopped(paTimedOut);
+                }
+                std::unique_lock lock(pollMutex);
+                pollWake.wait_for(lock, kPollInterval, [&] { return Generation() != startGeneration; });
+                continue;
+            }
+            const auto piece = static_cast<unsigned long>(
+                std::min<std::size_t>(static_cast<std::size_t>(ready), samples.size() - done));
+            const PaError error = input ? Pa_ReadStream(stream, samples.data() + done, piece)
+                                        : Pa_WriteStream(stream, samples.data() + done, piece);
+            // An overflow or underflow lost or inserted a little sound; the stream itself is fine.
+            if (error != paNoError && error != paInputOverflowed && error != paOutputUnderflowed) {
+                return StreamStopped(error);
+            }
+            done += piece;
+            lastProgress = std::chrono::steady_clock::now();
         }
-        // A stream that fails while it runs has lost its device or sound server: say that, with
-        // PortAudio's words for the details.
-        Remember(error);
-        std::lock_guard lock(detailMutex);
-        stoppedText = std::string(Direction() == AudioDirection::Input ? "The input device stopped delivering sound"
-                                                                       : "The output device stopped taking sound") +
-                      " (" + lastDetail + "). Was the sound server stopped or the device unplugged?";
-        return FromPaError(error);
+        return DeviceResult::Ok;
+    }
+
+    void InterruptTransfer() noexcept override {
+        // Taking the lock orders this after a waiting transfer's look at the generation.
+        std::lock_guard lock(pollMutex);
+        pollWake.notify_all();
     }
 
     // 20 ms: a reset or close waits at most this long for the device thread to let go of the stream.
@@ -206,6 +291,18 @@ protected:
     bool CapturesWhileStarved() const override { return true; }
 
 private:
+    // The running stream failed with `error` (paTimedOut: it moved nothing for too long, or the
+    // server stopped answering): it has lost its device or sound server. Says so, with PortAudio's
+    // words for the details.
+    DeviceResult StreamStopped(PaError error) {
+        Remember(error);
+        std::lock_guard lock(detailMutex);
+        stoppedText = std::string(Direction() == AudioDirection::Input ? "The input device stopped delivering sound"
+                                                                       : "The output device stopped taking sound") +
+                      " (" + lastDetail + "). Was the sound server stopped or the device unplugged?";
+        return error == paTimedOut ? DeviceResult::Error : FromPaError(error);
+    }
+
     PaDeviceIndex DefaultDevice() const {
         return Direction() == AudioDirection::Input ? Pa_GetDefaultInputDevice()
                                                     : Pa_GetDefaultOutputDevice();
@@ -216,6 +313,11 @@ private:
     }
 
     void Remember(PaError error) {
+        if (libraryWedged.load(std::memory_order_acquire)) {
+            std::lock_guard lock(detailMutex);
+            lastDetail = kWedgedText;
+            return;
+        }
         std::string detail = Pa_GetErrorText(error);
         if (error == paUnanticipatedHostError) {
             const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
@@ -228,7 +330,14 @@ private:
         lastDetail = std::move(detail);
     }
 
+    // How long a running stream may move nothing before it counts as stopped (a sound server's
+    // null sink may deliver in lumps of two seconds), and how often a transfer looks again meanwhile.
+    static constexpr std::chrono::milliseconds kStallLimit{5000};
+    static constexpr std::chrono::milliseconds kPollInterval{5};
+
     PaStream* stream = nullptr; // used under the buffer queue's rules: one stream call at a time
+    std::mutex pollMutex;
+    std::condition_variable pollWake; // a reset or close cuts a transfer's wait short
     mutable std::mutex detailMutex;
     std::string lastDetail;  // PortAudio's words for the last failure
     std::string stoppedText; // set when the running stream failed; the device is then done
@@ -257,10 +366,12 @@ CPortAudioBackend::CPortAudioBackend() {
 CPortAudioBackend::~CPortAudioBackend() {
     std::lock_guard lock(libraryMutex);
     if (--libraryUsers == 0) {
-        if (libraryUp) {
+        // A call still stuck in the library would make ending it wait for ever; the process's own
+        // end cleans up instead.
+        if (libraryUp && !libraryWedged.load(std::memory_order_acquire)) {
             Pa_Terminate();
-            libraryUp = false;
         }
+        libraryUp = false;
         noiseFilter.reset();
     }
 }
