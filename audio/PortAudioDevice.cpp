@@ -197,8 +197,9 @@ protected:
         const double rate = format.samplesPerSec;
         auto newStream = std::make_shared<PaStream*>(nullptr);
         const PaError error = CallServer([newStream, parameters, input, rate] {
-            return Pa_OpenStream(newStream.get(), input ? &parameters : nullptr, input ? nullptr : &parameters, rate,
-                                 paFramesPerBufferUnspecified, paNoFlag, nullptr, nullptr);
+            return Pa_OpenStream(newStream.get(), input ? &parameters : nullptr,
+                                 input ? nullptr : &parameters, rate, paFramesPerBufferUnspecified, paNoFlag,
+                                 nullptr, nullptr);
         });
         if (error != paNoError) {
             stream = nullptr;
@@ -232,7 +233,8 @@ protected:
         }
         // Stopping plays out what the stream holds; aborting drops it.
         PaStream* stopping = stream;
-        (void)CallServer([stopping, drain] { return drain ? Pa_StopStream(stopping) : Pa_AbortStream(stopping); });
+        (void)CallServer(
+            [stopping, drain] { return drain ? Pa_StopStream(stopping) : Pa_AbortStream(stopping); });
     }
 
     // Moves the samples a piece at a time, as the stream has them (input) or has room for them
@@ -297,9 +299,10 @@ private:
     DeviceResult StreamStopped(PaError error) {
         Remember(error);
         std::lock_guard lock(detailMutex);
-        stoppedText = std::string(Direction() == AudioDirection::Input ? "The input device stopped delivering sound"
-                                                                       : "The output device stopped taking sound") +
-                      " (" + lastDetail + "). Was the sound server stopped or the device unplugged?";
+        stoppedText =
+            std::string(Direction() == AudioDirection::Input ? "The input device stopped delivering sound"
+                                                             : "The output device stopped taking sound") +
+            " (" + lastDetail + "). Was the sound server stopped or the device unplugged?";
         return error == paTimedOut ? DeviceResult::Error : FromPaError(error);
     }
 

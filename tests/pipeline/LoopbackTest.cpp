@@ -356,40 +356,72 @@ TEST(Loopback, CtrlCEndsARecordingWithItsFileComplete) {
         << "the recording was moved into place, nothing else is left";
 }
 
-// The sound server dies in the middle of a recording (as when it is restarted or crashes): the
-// recording used to go on as silence at many times real time, with megabytes of library messages
-// and a report of success. Now the run ends with the reason, the tool fails, and the file holds what
-// was recorded before, nothing invented after. The server is a private one, killed for real.
-TEST(Loopback, KillingTheSoundServerEndsARecordingWithTheReasonAndKeepsWhatCameBefore) {
+// A PulseAudio server of the test's own, with a null sink, reached through PULSE_SERVER: it can be
+// killed or stopped without touching the machine's server. Killed with the object.
+class CPrivateSoundServer {
+public:
+    CPrivateSoundServer() {
+        const test::ProcessResult started = test::RunProcess(
+            "/usr/bin/env", {"XDG_RUNTIME_DIR=" + folder.Path().string(), "pulseaudio", "--daemonize=yes",
+                             "--system=false", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                             "--load=module-native-protocol-unix socket=" + Socket(),
+                             "--load=module-null-sink sink_name=velmar_doomed",
+                             "--log-target=file:" + (folder.Path() / "log").string()});
+        if (started.exitCode == 0) {
+            pid = static_cast<pid_t>(std::stol(ReadText(folder.Path() / "pulse" / "pid")));
+        }
+    }
+    ~CPrivateSoundServer() {
+        if (pid > 0) {
+            ::kill(pid, SIGCONT);
+            ::kill(pid, SIGKILL);
+        }
+    }
+    CPrivateSoundServer(const CPrivateSoundServer&) = delete;
+    CPrivateSoundServer& operator=(const CPrivateSoundServer&) = delete;
+
+    bool Running() const { return pid > 0; }
+    std::string Address() const { return "PULSE_SERVER=unix:" + Socket(); }
+    void Signal(int signal) const { ::kill(pid, signal); }
+
+private:
+    std::string Socket() const { return (folder.Path() / "native").string(); }
+
+    test::CTempDir folder;
+    pid_t pid = -1;
+};
+
+struct ServerFault {
+    const char* name;
+    int signal;
+};
+
+class LoopbackServerFault : public ::testing::TestWithParam<ServerFault> {};
+
+// The sound server dies (as when it crashes or is restarted) or stops answering (stopped, hung) in
+// the middle of a recording: the recording used to go on as silence at many times real time, with
+// megabytes of library messages and a report of success, or to hang for ever. Now the run ends by
+// itself within seconds with the reason, the tool fails, and the file holds what was recorded
+// before, nothing invented after.
+TEST_P(LoopbackServerFault, EndsARecordingWithTheReasonAndKeepsWhatCameBefore) {
     NEED_SOUND_SERVER();
-    test::CTempDir server;
+    const CPrivateSoundServer server;
+    ASSERT_TRUE(server.Running());
     test::CTempDir dir;
     test::CTempDir work;
-    const std::string socket = (server.Path() / "native").string();
-    const test::ProcessResult started = test::RunProcess(
-        "/usr/bin/env", {"XDG_RUNTIME_DIR=" + server.Path().string(), "pulseaudio", "--daemonize=yes",
-                         "--system=false", "--exit-idle-time=-1", "--disallow-exit", "-n",
-                         "--load=module-native-protocol-unix socket=" + socket,
-                         "--load=module-null-sink sink_name=velmar_doomed",
-                         "--log-target=file:" + (server.Path() / "log").string()});
-    ASSERT_EQ(started.exitCode, 0) << started.err;
-    const pid_t serverPid = static_cast<pid_t>(std::stol(ReadText(server.Path() / "pulse" / "pid")));
-    ASSERT_GT(serverPid, 0);
-
     const auto out = dir.Path() / "cut.prm";
     const std::string errLog = (work.Path() / "err").string();
     const auto began = std::chrono::steady_clock::now();
-    const pid_t child =
-        SpawnTool(work, {"PULSE_SERVER=unix:" + socket}, {"record", out.string(), "--seconds", "60"},
-                  (work.Path() / "out").string(), errLog);
+    const pid_t child = SpawnTool(work, {server.Address()}, {"record", out.string(), "--seconds", "60"},
+                                  (work.Path() / "out").string(), errLog);
     ASSERT_GT(child, 0);
     constexpr std::uintmax_t kEnough = 5 * 54;
     const std::uintmax_t before = AwaitRecordingOf(dir.Path(), "cut.prm", kEnough);
-    ::kill(serverPid, SIGKILL);
+    server.Signal(GetParam().signal);
     const int status = AwaitExit(child, 30s);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     ASSERT_GE(before, kEnough) << "the recording did not grow";
-    ASSERT_NE(status, -1) << "the tool did not end after the server died";
+    ASSERT_NE(status, -1) << "the tool did not end after the server failed";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     const std::string err = ReadText(errLog);
@@ -409,6 +441,12 @@ TEST(Loopback, KillingTheSoundServerEndsARecordingWithTheReasonAndKeepsWhatCameB
     EXPECT_LE(static_cast<double>(bytes / 18) * 0.03, seconds + 0.5)
         << bytes << " bytes in " << seconds << " s";
 }
+
+INSTANTIATE_TEST_SUITE_P(KilledOrStopped, LoopbackServerFault,
+                         ::testing::Values(ServerFault{"Killed", SIGKILL}, ServerFault{"Stopped", SIGSTOP}),
+                         [](const ::testing::TestParamInfo<ServerFault>& param) {
+                             return std::string(param.param.name);
+                         });
 
 TEST(Loopback, WithoutASoundDeviceTheToolSaysSoAndFails) {
     if (MachineHasSoundCard()) {
