@@ -15,41 +15,6 @@
 namespace velmar {
 namespace {
 
-// Reads exactly `count` bytes; 0 on success, the errno, or -1 when the file ended first.
-int ReadFully(int fd, std::uint8_t* data, std::size_t count) {
-    while (count > 0) {
-        const ssize_t got = ::read(fd, data, count);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (got == 0) {
-            return -1;
-        }
-        data += got;
-        count -= static_cast<std::size_t>(got);
-    }
-    return 0;
-}
-
-// Writes all `count` bytes; 0 on success, else the errno.
-int WriteFully(int fd, const std::uint8_t* data, std::size_t count) {
-    while (count > 0) {
-        const ssize_t put = ::write(fd, data, count);
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        data += put;
-        count -= static_cast<std::size_t>(put);
-    }
-    return 0;
-}
-
 CopyOutcome Failed(CopyFailure failure, int systemError) {
     return CopyOutcome{failure, systemError < 0 ? 0 : systemError};
 }
@@ -146,11 +111,15 @@ CopyOutcome CopyRecording(const std::string& source, const std::string& target) 
         if (count == 0) {
             break;
         }
-        if (const int error = ReadFully(input.Get(), buffer.data(), count); error != 0) {
-            return fail(CopyFailure::Read, error);
+        const ssize_t got = input.ReadFully(buffer.data(), count);
+        if (got < 0) {
+            return fail(CopyFailure::Read, errno);
         }
-        if (const int error = WriteFully(output.Get(), buffer.data(), count); error != 0) {
-            return fail(CopyFailure::Write, error);
+        if (static_cast<std::size_t>(got) < count) {
+            return fail(CopyFailure::Read, -1); // the recording ended before its size said
+        }
+        if (!output.WriteFully(buffer.data(), count)) {
+            return fail(CopyFailure::Write, errno);
         }
     }
     // On the disk before it takes the target's name: a crash then leaves the old file or the new one.
