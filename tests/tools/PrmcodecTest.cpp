@@ -49,7 +49,8 @@ TEST(Prmcodec, DecodeWritesTheDecodedSpeechAsAnEightKilohertzWav) {
     const fs::path wav = dir.Path() / "speech.wav";
     const test::ProcessResult result = Prmcodec({"decode", SpeechVector().string(), wav.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find(wav.string()), std::string::npos) << "says where it wrote";
+    EXPECT_NE(result.err.find(wav.string()), std::string::npos) << "says where it wrote, on standard error";
+    EXPECT_EQ(result.out, "");
 
     SF_INFO info{};
     const std::vector<std::int16_t> samples = ReadWav(wav, info);
@@ -288,7 +289,7 @@ TEST(Prmcodec, HelpAndUsageErrors) {
 
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"frobnicate"}, {"decode", "only-one.prm"}, {"info"}, {"--bogus", "info", "x"},
-          {"decode", "--raw", "a.prm", "b.wav"}}) {
+          {"info", "--raw", "a.prm"}, {"encode", "--json", "a.wav", "b.prm"}, {"encode", "--raw-output", "a", "b"}}) {
         const test::ProcessResult result = Prmcodec(args);
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;

@@ -1,5 +1,6 @@
 #include "RunCommands.h"
 
+#include "OutputFile.h"
 #include "audio/Event.h"
 #include "audio/PortAudioDevice.h"
 #include "codec/CodecConstants.h"
@@ -121,9 +122,7 @@ std::int64_t FileSize(const std::string& path) {
 
 // A fresh file beside `destination` for the recording to grow in; empty on failure.
 std::string TemporaryBeside(const std::string& destination, std::string& error) {
-    const std::filesystem::path target(destination);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string name = (folder / ("." + target.filename().string() + ".recording-XXXXXX")).string();
+    const std::string name = TemporaryPattern(destination, ".recording");
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
     const int fd = ::mkstemp(buffer.data());
