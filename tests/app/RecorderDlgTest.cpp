@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 
 namespace velmar::test {
@@ -123,6 +124,11 @@ struct StateRow {
     bool paused;
     ExpectedButtons buttons;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const StateRow& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RecorderStates : public RecorderTest, public ::testing::WithParamInterface<StateRow> {
 public:
@@ -378,6 +384,11 @@ struct EscapeCase {
     const char* name;
     std::function<void(RecorderEscape&)> reach;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const EscapeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RecorderEscape : public RecorderTest, public ::testing::WithParamInterface<EscapeCase> {
 public:

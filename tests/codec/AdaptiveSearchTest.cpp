@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <ostream>
 
 namespace velmar {
 namespace {
@@ -26,6 +27,11 @@ struct SilentCase {
     int pitchLag;
     int expectedLag;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const SilentCase& c, std::ostream* os) {
+    *os << "subframe " << c.subframe << ", pitch lag " << c.pitchLag << ", expected lag " << c.expectedLag;
+}
 
 class SilentHistory : public testing::TestWithParam<SilentCase> {};
 

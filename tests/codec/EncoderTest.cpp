@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
 
 namespace velmar {
@@ -160,6 +161,11 @@ struct InputCase {
     std::string name;
     std::vector<std::int16_t> samples;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const InputCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.samples.size() << " samples)";
+}
 
 std::vector<InputCase> ExtremeInputs() {
     test::Rng rng(test::kDefaultSeed);
