@@ -1,6 +1,7 @@
 // The tool in pipelines and on outputs that are not plain files: standard input and output,
 // pipes, FIFOs, symlinks, long names and stop signals.
 #include "codec/SpeechCodec.h"
+#include "pipeline/FileDescriptor.h"
 #include "support/RunProcess.h"
 #include "support/TestData.h"
 
@@ -29,11 +30,16 @@ fs::path Vector(const std::string& name) {
     return test::DataDir() / "vectors" / "encoder" / name;
 }
 
-// Runs `script` in a POSIX shell, where "$T" is the tool; what the script writes to standard output
-// comes back in `out`.
-test::ProcessResult Shell(const std::string& script, const fs::path& folder) {
-    return test::RunProcess("/bin/sh", {"-c", "cd \"$1\" || exit 99\nT=\"$2\"\n" + script, "sh",
-                                        folder.string(), kTool.string()});
+// Runs `script` in a POSIX shell, where "$T" is the tool, "$TTY" is `terminal` and "$@" are
+// `args`; what the script writes to standard output comes back in `out`.
+test::ProcessResult Shell(const std::string& script, const fs::path& folder,
+                          const std::vector<std::string>& args = {}, const std::string& terminal = "") {
+    std::vector<std::string> all = {
+        "-c",           "cd \"$1\" || exit 99\nT=\"$2\"\nTTY=\"$3\"\nshift 3\n" + script,
+        "sh",           folder.string(),
+        kTool.string(), terminal};
+    all.insert(all.end(), args.begin(), args.end());
+    return test::RunProcess("/bin/sh", all);
 }
 
 std::vector<std::uint8_t> Bytes(const std::string& text) {
@@ -150,6 +156,28 @@ TEST(PrmcodecPipelines, WavOfAStreamHasUnknownSizesOnAPipeAndTrueSizesInAFile) {
         EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
         EXPECT_EQ(static_cast<std::size_t>(info.frames) * 2, dataBytes);
         fs::remove(dir.Path() / "out.wav");
+    }
+}
+
+// Binary data written to a terminal only garbles it: refused before anything is read or written.
+TEST(PrmcodecPipelines, RefusesToWriteDataToATerminal) {
+    const CFileDescriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!master.IsOpen() || ::grantpt(master.Get()) != 0 || ::unlockpt(master.Get()) != 0) {
+        GTEST_SKIP() << "no pseudo-terminal here";
+    }
+    const std::string terminal = ::ptsname(master.Get());
+    // Outputs small enough for the terminal's buffer, so that a tool that did write would not block.
+    test::CTempDir dir;
+    std::vector<std::uint8_t> frame = test::ReadBytes(Vector("s08_en_m_espeak_enus.prm"));
+    frame.resize(kPackedFrameBytes);
+    test::WriteBytes(dir.Path() / "one.prm", frame);
+    test::WriteBytes(dir.Path() / "one.raw", std::vector<std::uint8_t>(2 * kFrameSamples, 0));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"decode", "one.prm", "-"}, {"encode", "--raw", "one.raw", "-"}}) {
+        SCOPED_TRACE(args[0]);
+        const test::ProcessResult result = Shell("exec \"$T\" \"$@\" > \"$TTY\"", dir.Path(), args, terminal);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.err.find("standard output is a terminal"), std::string::npos) << result.err;
     }
 }
 

@@ -75,6 +75,11 @@ bool COutputFile::Create(const std::string& destination, std::string& error) {
     rewritable = false;
     startOffset = 0;
     if (destination == "-") {
+        if (::isatty(STDOUT_FILENO) == 1) {
+            // Binary data would only garble the terminal.
+            error = "standard output is a terminal: redirect it, pipe it on, or name an output file";
+            return false;
+        }
         file = CFileDescriptor(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
         if (!file.IsOpen()) {
             error = CannotCreate(shownName, errno);
