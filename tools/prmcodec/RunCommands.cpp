@@ -197,8 +197,8 @@ int RecordCommand(const std::string& outPath, int seconds) {
     if (frames == 0) {
         return Fail("nothing was recorded");
     }
-    std::printf("Recorded %s into %s%s\n", recorded.c_str(), outPath.c_str(),
-                interrupted ? " (stopped)" : "");
+    std::fprintf(stderr, "Recorded %s into %s%s\n", recorded.c_str(), outPath.c_str(),
+                 interrupted ? " (stopped)" : "");
     return 0;
 }
 
@@ -243,10 +243,10 @@ int PlayCommand(const std::string& inPath, int fromPercent) {
     }
     const int duration = reports.duration.load(std::memory_order_relaxed);
     if (interrupted) {
-        std::printf("Stopped %s at %s of %s\n", inPath.c_str(), Clock(reports.elapsed.load()).c_str(),
-                    Clock(duration).c_str());
+        std::fprintf(stderr, "Stopped %s at %s of %s\n", inPath.c_str(),
+                     Clock(reports.elapsed.load()).c_str(), Clock(duration).c_str());
     } else {
-        std::printf("Played %s (%s)\n", inPath.c_str(), Clock(duration).c_str());
+        std::fprintf(stderr, "Played %s (%s)\n", inPath.c_str(), Clock(duration).c_str());
     }
     return 0;
 }

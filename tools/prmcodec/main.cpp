@@ -1,5 +1,5 @@
 // prmcodec: the command-line face of the speech codec. Decodes ".prm" files to WAV and describes
-// them; every failure is reported on stderr with a non-zero exit and leaves no partial output.
+// them; every failure is reported on stderr with a non-zero exit and leaves no partial output file.
 #include "FrameFile.h"
 #include "JsonText.h"
 #include "OutputFile.h"
