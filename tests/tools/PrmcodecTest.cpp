@@ -134,10 +134,12 @@ TEST(Prmcodec, BadInputsAreReportedAndLeaveNoOutput) {
 TEST(Prmcodec, UnwritableOutputsAreReportedAndLeaveNoOutput) {
     test::CTempDir dir;
     fs::create_directory(dir.Path() / "taken.wav");
+    fs::create_symlink("loop.wav", dir.Path() / "loop.wav");
     const struct {
         fs::path output;
         std::string expected;
     } cases[] = {
+        {dir.Path() / "loop.wav", "Too many levels of symbolic links"},
         {dir.Path() / "no-such-folder" / "out.wav", "No such file or directory"},
         {dir.Path() / "taken.wav", "Is a directory"},
         {"/proc/velmar-out.wav", ""},
