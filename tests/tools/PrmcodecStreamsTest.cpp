@@ -258,6 +258,27 @@ TEST(PrmcodecOutputs, SymlinksAndFifosAreWrittenThroughAndStayWhatTheyAre) {
     }
 }
 
+// 75 hours of frames decode to more than 4 GiB: 32-bit sizes would wrap (a header claiming seconds).
+// The input is sparse and only the header is read, so the test stays small and quick.
+TEST(PrmcodecOutputs, DecodeOfMoreThan4GiBWritesRf64WithTheTrueSizes) {
+    test::CTempDir dir;
+    constexpr std::uint64_t kFrames = 75ull * 3600 * 1000 / 30;
+    test::WriteBytes(dir.Path() / "long.prm", {});
+    fs::resize_file(dir.Path() / "long.prm", kFrames * kPackedFrameBytes);
+    // head ends the decoding early (SIGPIPE) once it has the header.
+    const test::ProcessResult result = Shell("\"$T\" decode long.prm - | head -c 80", dir.Path());
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::uint8_t> header = Bytes(result.out);
+    ASSERT_EQ(header.size(), 80u);
+    EXPECT_EQ(std::string(header.begin(), header.begin() + 4), "RF64");
+    EXPECT_EQ(std::string(header.begin() + 12, header.begin() + 16), "ds64");
+    const std::uint64_t dataBytes = kFrames * kFrameSamples * 2;
+    EXPECT_EQ(U32At(header, 28) | static_cast<std::uint64_t>(U32At(header, 32)) << 32, dataBytes);
+    EXPECT_EQ(U32At(header, 20) | static_cast<std::uint64_t>(U32At(header, 24)) << 32, dataBytes + 72);
+    EXPECT_EQ(std::string(header.begin() + 72, header.begin() + 76), "data");
+    EXPECT_EQ(U32At(header, 76), 0xFFFFFFFFu);
+}
+
 // The hidden temporary name adds 8 bytes to the output's name; names near the limit still work.
 TEST(PrmcodecOutputs, NamesUpToTheFileNameLimitCanBeWritten) {
     test::CTempDir dir;
