@@ -1,6 +1,6 @@
 #include "WavHeader.h"
 
-#include <cstring>
+#include <array>
 
 namespace velmar {
 namespace {
@@ -9,20 +9,36 @@ constexpr std::uint32_t kFmtChunkBytes = 16;
 constexpr std::uint32_t kDs64ChunkBytes = 28;
 constexpr int kBytesPerSample = 2;
 
+// Fills a buffer of the largest header's size: GCC 12 misreads a growing vector here as an overflow
+// (-Wstringop-overflow under the thread sanitizer).
 class CHeaderBytes {
 public:
-    void Tag(const char (&fourCc)[5]) { bytes.insert(bytes.end(), fourCc, fourCc + 4); }
+    void Tag(const char (&fourCc)[5]) {
+        for (int i = 0; i < 4; ++i) {
+            Byte(static_cast<std::uint8_t>(fourCc[i]));
+        }
+    }
     void U16(std::uint16_t v) { Little(v, 2); }
     void U32(std::uint32_t v) { Little(v, 4); }
     void U64(std::uint64_t v) { Little(v, 8); }
-    std::vector<std::uint8_t> bytes;
-
-private:
-    void Little(std::uint64_t v, int count) {
-        for (int i = 0; i < count; ++i) {
-            bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    void Zeros(std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            Byte(0);
         }
     }
+    std::vector<std::uint8_t> Bytes() const {
+        return {bytes.begin(), bytes.begin() + static_cast<long>(size)};
+    }
+
+private:
+    void Byte(std::uint8_t v) { bytes.at(size++) = v; }
+    void Little(std::uint64_t v, int count) {
+        for (int i = 0; i < count; ++i) {
+            Byte(static_cast<std::uint8_t>(v >> (8 * i)));
+        }
+    }
+    std::array<std::uint8_t, kReservedWavHeaderBytes> bytes{};
+    std::size_t size = 0;
 };
 
 void Format(CHeaderBytes& h, int sampleRate) {
@@ -47,7 +63,7 @@ std::vector<std::uint8_t> WavHeader(int sampleRate, std::optional<std::uint64_t>
         Format(h, sampleRate);
         h.Tag("data");
         h.U32(kUnknownChunkSize);
-        return h.bytes;
+        return h.Bytes();
     }
     const std::uint64_t headerBytes = room == WavRoom::Plain ? kPlainWavHeaderBytes : kReservedWavHeaderBytes;
     const std::uint64_t riffBytes = headerBytes - 8 + *dataBytes;
@@ -59,12 +75,12 @@ std::vector<std::uint8_t> WavHeader(int sampleRate, std::optional<std::uint64_t>
         if (room == WavRoom::Reserved) {
             h.Tag("JUNK");
             h.U32(kDs64ChunkBytes);
-            h.bytes.resize(h.bytes.size() + kDs64ChunkBytes, 0);
+            h.Zeros(kDs64ChunkBytes);
         }
         Format(h, sampleRate);
         h.Tag("data");
         h.U32(static_cast<std::uint32_t>(*dataBytes));
-        return h.bytes;
+        return h.Bytes();
     }
     const std::uint64_t rf64Bytes = kReservedWavHeaderBytes - 8 + *dataBytes;
     h.Tag("RF64");
@@ -79,7 +95,7 @@ std::vector<std::uint8_t> WavHeader(int sampleRate, std::optional<std::uint64_t>
     Format(h, sampleRate);
     h.Tag("data");
     h.U32(kUnknownChunkSize);
-    return h.bytes;
+    return h.Bytes();
 }
 
 } // namespace velmar
