@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
+    dpkg-dev file
     libgtest-dev libgmock-dev libbenchmark-dev
     libsndfile1-dev libsamplerate0-dev portaudio19-dev
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core

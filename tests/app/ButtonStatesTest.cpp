@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 namespace velmar {
@@ -58,6 +59,11 @@ struct StepCase {
     std::function<void(CButtonStates&)> step;
     Enabled enabled;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const StepCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ButtonStatesSteps : public ButtonStatesTest, public ::testing::WithParamInterface<StepCase> {};
 
@@ -143,6 +149,11 @@ struct PauseFocusCase {
     bool paused;
     int expectedHolder; // index into buttons, or -1 for the slider, -2 for unchanged (Stop)
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const PauseFocusCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PauseFocus : public ButtonStatesTest, public ::testing::WithParamInterface<PauseFocusCase> {};
 

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 namespace velmar {
 namespace {
@@ -67,6 +68,11 @@ struct PromptAnswer {
     std::function<void(QWidget&)> answer;
     int code;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const PromptAnswer& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SavePromptAnswers : public ::testing::TestWithParam<PromptAnswer> {};
 

@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 namespace velmar {
@@ -79,6 +80,12 @@ struct KeyCase {
     SliderCode code;
     int position;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << "key 0x" << std::hex << static_cast<int>(c.key) << std::dec << ", code "
+        << static_cast<int>(c.code) << ", position " << c.position;
+}
 
 class PositionSliderKeys : public PositionSliderTest, public ::testing::WithParamInterface<KeyCase> {};
 

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 
 namespace velmar::test {
@@ -129,6 +130,11 @@ struct StateRow {
     bool paused;
     ExpectedButtons buttons;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const StateRow& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RecorderStates : public RecorderTest, public ::testing::WithParamInterface<StateRow> {
 public:
@@ -400,6 +406,11 @@ struct KeyCase {
     std::function<void(RecorderKeys&)> press;
     int prompts; // answered No: the window closes and teardown deletes the working file
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RecorderKeys : public RecorderTest, public ::testing::WithParamInterface<KeyCase> {
 public:

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -146,6 +147,20 @@ std::string SliderCodeName(SliderCode code) {
                                            "ThumbTrack", "Top",      "Bottom", "EndTrack"};
     return names[static_cast<std::size_t>(code)];
 }
+
+} // namespace
+} // namespace velmar::test
+
+namespace velmar {
+// The test log names the code instead of dumping its bytes; beside the enumeration, where lookup
+// finds it.
+static void PrintTo(SliderCode code, std::ostream* os) {
+    *os << test::SliderCodeName(code);
+}
+} // namespace velmar
+
+namespace velmar::test {
+namespace {
 
 class RecorderSliderWhilePaused : public RecorderSliderTest,
                                   public ::testing::WithParamInterface<SliderCode> {};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace velmar {
@@ -11,6 +12,11 @@ struct TimeCase {
     int tenths;
     const char* text;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const TimeCase& c, std::ostream* os) {
+    *os << c.tenths << " tenths as \"" << c.text << '"';
+}
 
 class FormatTenthsTable : public ::testing::TestWithParam<TimeCase> {};
 

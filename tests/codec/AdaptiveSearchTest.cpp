@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <ostream>
 
 namespace velmar {
 namespace {
@@ -57,6 +58,11 @@ struct SilentCase {
     int pitchLag;
     int expectedLag;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const SilentCase& c, std::ostream* os) {
+    *os << "subframe " << c.subframe << ", pitch lag " << c.pitchLag << ", expected lag " << c.expectedLag;
+}
 
 class SilentHistory : public testing::TestWithParam<SilentCase> {};
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
 
 namespace velmar {
@@ -65,6 +66,11 @@ struct InputCase {
     std::string name;
     std::vector<std::int16_t> samples;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const InputCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.samples.size() << " samples)";
+}
 
 std::vector<InputCase> ExtremeInputs() {
     test::Rng rng(test::kDefaultSeed);

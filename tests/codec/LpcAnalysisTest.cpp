@@ -9,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <numbers>
+#include <ostream>
 #include <string>
 
 namespace velmar {
@@ -173,6 +174,11 @@ struct ToneGain {
     double minDb;
     double maxDb;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const ToneGain& tone, std::ostream* os) {
+    *os << tone.hz << " Hz, " << tone.minDb << " to " << tone.maxDb << " dB";
+}
 
 class PreFilterResponse : public testing::TestWithParam<ToneGain> {};
 

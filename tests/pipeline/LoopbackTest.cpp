@@ -236,14 +236,15 @@ TEST(Loopback, TheToolRecordsAndPlaysThroughTheSoundServer) {
     const auto out = dir.Path() / "tool.prm";
     const test::ProcessResult record = RunTool(work, {}, {"record", out.string(), "--seconds", "1"});
     ASSERT_EQ(record.exitCode, 0) << record.err;
-    EXPECT_NE(record.out.find("Recorded 0:01."), std::string::npos) << record.out;
+    EXPECT_NE(record.err.find("Recorded 0:01."), std::string::npos) << record.err;
+    EXPECT_EQ(record.out, "") << "standard output is for data only";
     const auto bytes = std::filesystem::file_size(out);
     EXPECT_EQ(bytes % 18, 0u);
     EXPECT_GE(bytes, 34u * 18u) << "a second is 34 frames or more";
 
     const test::ProcessResult play = RunTool(work, {}, {"play", out.string(), "--from", "50"});
     ASSERT_EQ(play.exitCode, 0) << play.err;
-    EXPECT_NE(play.out.find("Played " + out.string()), std::string::npos) << play.out;
+    EXPECT_NE(play.err.find("Played " + out.string()), std::string::npos) << play.err;
 }
 
 // Starts prmcodec in the background as RunTool does, its output going to `outLog` and `errLog`.
@@ -281,7 +282,7 @@ std::uintmax_t AwaitRecordingOf(const std::filesystem::path& dir, const std::str
                                 std::uintmax_t bytes) {
     const auto recorded = [&] {
         for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-            if (entry.path().filename().string().rfind("." + outName + ".recording-", 0) == 0) {
+            if (entry.path().filename().string().rfind("." + outName + ".recording", 0) == 0) {
                 return std::filesystem::file_size(entry.path());
             }
         }
@@ -335,8 +336,8 @@ TEST(Loopback, CtrlCEndsARecordingWithItsFileComplete) {
     test::CTempDir dir;
     test::CTempDir work;
     const auto out = dir.Path() / "interrupted.prm";
-    const std::string outLog = (work.Path() / "out").string();
-    const pid_t child = SpawnTool(work, {}, {"record", out.string()}, outLog, (work.Path() / "err").string());
+    const std::string errLog = (work.Path() / "err").string();
+    const pid_t child = SpawnTool(work, {}, {"record", out.string()}, (work.Path() / "out").string(), errLog);
     ASSERT_GT(child, 0);
     constexpr std::uintmax_t kEnough = 5 * 54;
     const bool grown = AwaitRecordingOf(dir.Path(), "interrupted.prm", kEnough) >= kEnough;
@@ -345,7 +346,8 @@ TEST(Loopback, CtrlCEndsARecordingWithItsFileComplete) {
     ASSERT_TRUE(grown) << "the recording did not grow";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const std::string printed = ReadText(outLog);
+    // The report goes to standard error with every other message.
+    const std::string printed = ReadText(errLog);
     EXPECT_NE(printed.find("(stopped)"), std::string::npos) << printed;
     ASSERT_TRUE(std::filesystem::exists(out));
     EXPECT_GE(std::filesystem::file_size(out), kEnough);

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 
 namespace velmar {
 namespace {
@@ -139,6 +140,11 @@ struct FileCase {
     int bytes;
     int durationTenths;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const FileCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.bytes << " bytes)";
+}
 
 class PlaybackOfFile : public PipelineRun, public ::testing::WithParamInterface<FileCase> {};
 
@@ -543,6 +549,11 @@ struct FaultCase {
     // The fault ends a recording by itself; otherwise it strikes when the recording is stopped.
     bool endsRecording = true;
 };
+
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DeviceFailure : public PipelineRun, public ::testing::WithParamInterface<FaultCase> {};
 

@@ -54,7 +54,8 @@ TEST(Prmcodec, DecodeWritesTheDecodedSpeechAsAnEightKilohertzWav) {
     const fs::path wav = dir.Path() / "speech.wav";
     const test::ProcessResult result = Prmcodec({"decode", SpeechVector().string(), wav.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find(wav.string()), std::string::npos) << "says where it wrote";
+    EXPECT_NE(result.err.find(wav.string()), std::string::npos) << "says where it wrote, on standard error";
+    EXPECT_EQ(result.out, "");
 
     SF_INFO info{};
     const std::vector<std::int16_t> samples = ReadWav(wav, info);
@@ -195,10 +196,12 @@ TEST(Prmcodec, PlayRefusesWhatIsNotARecordingWhileDecodeAndInfoOnlyWarn) {
 TEST(Prmcodec, UnwritableOutputsAreReportedAndLeaveNoOutput) {
     test::CTempDir dir;
     fs::create_directory(dir.Path() / "taken.wav");
+    fs::create_symlink("loop.wav", dir.Path() / "loop.wav");
     const struct {
         fs::path output;
         std::string expected;
     } cases[] = {
+        {dir.Path() / "loop.wav", "Too many levels of symbolic links"},
         {dir.Path() / "no-such-folder" / "out.wav", "No such file or directory"},
         {dir.Path() / "taken.wav", "Is a directory"},
         {"/proc/velmar-out.wav", ""},
@@ -376,7 +379,9 @@ TEST(Prmcodec, HelpAndUsageErrors) {
                                                  {"decode", "only-one.prm"},
                                                  {"info"},
                                                  {"--bogus", "info", "x"},
-                                                 {"decode", "--raw", "a.prm", "b.wav"},
+                                                 {"info", "--raw", "a.prm"},
+                                                 {"encode", "--json", "a.wav", "b.prm"},
+                                                 {"encode", "--raw-output", "a", "b"},
                                                  {"decode", "--plain", "a.prm", "b.wav"},
                                                  {"transcode", "--enhance", "a.wav", "b.wav"},
                                                  {"play", "--enhance", "a.prm"},

@@ -5,10 +5,55 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 
 namespace velmar {
+namespace {
+
+// The same as the kernel's limit on symlinks in one lookup.
+constexpr int kMaxSymlinkDepth = 40;
+constexpr std::size_t kTemporarySuffixBytes = 8; // "." before, ".XXXXXX" after
+
+std::string CannotCreate(const std::string& name, int errorNumber) {
+    return "cannot create '" + name + "': " + ErrorText(errorNumber);
+}
+
+} // namespace
+
+std::string TemporaryPattern(const std::string& destination, const std::string& tag) {
+    const std::filesystem::path target(destination);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    const std::string name = target.filename().string();
+    // Appended piece by piece: GCC 12 at -O3 misreads a chain of string additions here as an
+    // overlapping copy (-Wrestrict).
+    std::string hidden = ".";
+    if (name.size() + tag.size() + kTemporarySuffixBytes <= NAME_MAX) {
+        hidden.append(name);
+    } else {
+        hidden.append("prmcodec-output");
+    }
+    hidden.append(tag).append(".XXXXXX");
+    return (folder / hidden).string();
+}
+
+bool FollowSymlinks(const std::string& path, std::string& target) {
+    std::filesystem::path current(path);
+    for (int depth = 0; depth <= kMaxSymlinkDepth; ++depth) {
+        std::error_code failure;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, failure))) {
+            target = current.string();
+            return true;
+        }
+        const std::filesystem::path next = std::filesystem::read_symlink(current, failure);
+        if (failure) {
+            return false;
+        }
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return false;
+}
 
 COutputFile::~COutputFile() {
     Discard();
@@ -20,26 +65,67 @@ void COutputFile::Discard() noexcept {
         ::unlink(tempPath.c_str());
         tempPath.clear();
     }
+    removeOnSignal.Disarm();
 }
 
 bool COutputFile::Create(const std::string& destination, std::string& error) {
     Discard();
-    finalPath = destination;
-    const std::filesystem::path target(destination);
-    std::error_code ignored;
-    if (std::filesystem::is_directory(target, ignored)) {
-        error = "cannot create '" + destination + "': " + ErrorText(EISDIR);
-        return false;
+    shownName = destination == "-" ? "standard output" : destination;
+    finalPath.clear();
+    rewritable = false;
+    startOffset = 0;
+    if (destination == "-") {
+        if (::isatty(STDOUT_FILENO) == 1) {
+            // Binary data would only garble the terminal.
+            error = "standard output is a terminal: redirect it, pipe it on, or name an output file";
+            return false;
+        }
+        file = CFileDescriptor(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+        if (!file.IsOpen()) {
+            error = CannotCreate(shownName, errno);
+            return false;
+        }
+    } else {
+        std::string target;
+        if (!FollowSymlinks(destination, target)) {
+            error = CannotCreate(destination, ELOOP);
+            return false;
+        }
+        struct stat info {};
+        const bool exists = ::stat(target.c_str(), &info) == 0;
+        if (exists && S_ISDIR(info.st_mode)) {
+            error = CannotCreate(destination, EISDIR);
+            return false;
+        }
+        if (exists && !S_ISREG(info.st_mode)) {
+            // A device, FIFO or socket: written in place, never replaced.
+            file = CFileDescriptor(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
+            if (!file.IsOpen()) {
+                error = CannotCreate(destination, errno);
+                return false;
+            }
+        } else {
+            std::string pattern = TemporaryPattern(target);
+            const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+            if (fd < 0) {
+                error = CannotCreate(destination, errno);
+                return false;
+            }
+            file = CFileDescriptor(fd);
+            tempPath = pattern;
+            finalPath = target;
+            removeOnSignal.Arm(tempPath);
+        }
     }
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot create '" + destination + "': " + ErrorText(errno);
-        return false;
+    // Only a regular file we own the whole of can be rewritten: appending to it, a device or a pipe
+    // cannot be (or must not be).
+    struct stat info {};
+    const int flags = ::fcntl(file.Get(), F_GETFL);
+    if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 && (flags & O_APPEND) == 0) {
+        const off_t at = ::lseek(file.Get(), 0, SEEK_CUR);
+        rewritable = at >= 0;
+        startOffset = at >= 0 ? at : 0;
     }
-    file = CFileDescriptor(fd);
-    tempPath = pattern;
     return true;
 }
 
@@ -51,7 +137,24 @@ bool COutputFile::Write(std::span<const std::uint8_t> bytes, std::string& error)
             if (errno == EINTR) {
                 continue;
             }
-            error = "cannot write '" + finalPath + "': " + ErrorText(errno);
+            error = "cannot write '" + shownName + "': " + ErrorText(errno);
+            return false;
+        }
+        written += static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+bool COutputFile::WriteAt(std::span<const std::uint8_t> bytes, std::int64_t offset, std::string& error) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t done = ::pwrite(file.Get(), bytes.data() + written, bytes.size() - written,
+                                      static_cast<off_t>(offset + static_cast<std::int64_t>(written)));
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = "cannot write '" + shownName + "': " + ErrorText(errno);
             return false;
         }
         written += static_cast<std::size_t>(done);
@@ -60,27 +163,37 @@ bool COutputFile::Write(std::span<const std::uint8_t> bytes, std::string& error)
 }
 
 bool COutputFile::Commit(std::string& error) {
+    if (finalPath.empty()) {
+        // Written in place: nothing to flush to a disk (pipes and terminals refuse fsync), nothing
+        // to rename; closing reports what the device reports.
+        if (!file.Close()) {
+            error = "cannot write '" + shownName + "': " + ErrorText(errno);
+            return false;
+        }
+        return true;
+    }
     // A full disk may only show when the data reaches it.
     if (::fsync(file.Get()) != 0 && errno != EINVAL) {
-        error = "cannot write '" + finalPath + "': " + ErrorText(errno);
+        error = "cannot write '" + shownName + "': " + ErrorText(errno);
         return false;
     }
     // mkostemp creates the file with mode 0600; give the result the mode any new file gets.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     if (::fchmod(file.Get(), 0666 & ~mask) != 0) {
-        error = "cannot write '" + finalPath + "': " + ErrorText(errno);
+        error = "cannot write '" + shownName + "': " + ErrorText(errno);
         return false;
     }
     if (!file.Close()) {
-        error = "cannot write '" + finalPath + "': " + ErrorText(errno);
+        error = "cannot write '" + shownName + "': " + ErrorText(errno);
         return false;
     }
     if (::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
-        error = "cannot create '" + finalPath + "': " + ErrorText(errno);
+        error = CannotCreate(shownName, errno);
         return false;
     }
     tempPath.clear();
+    removeOnSignal.Disarm();
     return true;
 }
 

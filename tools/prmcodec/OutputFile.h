@@ -1,9 +1,13 @@
-// An output file that appears under its name only when complete: written under a temporary name
-// beside its destination, flushed to disk and renamed into place by Commit. Destroying an
-// uncommitted file removes it, so a failed or interrupted run leaves nothing half-written.
+// An output of the tool. A regular file appears under its name only when complete: it is written
+// under a hidden temporary name beside its destination, flushed to disk and renamed into place by
+// Commit; destroying an uncommitted file, or a stop signal, removes it, so a failed or interrupted
+// run leaves nothing half-written. A symlink is followed and its target replaced the same way.
+// Standard output ("-"), devices and FIFOs are written directly: they cannot be renamed into place,
+// and replacing them with a regular file would break whoever reads them.
 #pragma once
 
 #include "FrameFile.h"
+#include "RemoveOnSignal.h"
 
 #include <cstdint>
 #include <span>
@@ -20,18 +24,37 @@ public:
 
     [[nodiscard]] bool Create(const std::string& destination, std::string& error);
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes, std::string& error);
+    // Writes `bytes` at `offset` of a file written in place or under a temporary name.
+    [[nodiscard]] bool WriteAt(std::span<const std::uint8_t> bytes, std::int64_t offset, std::string& error);
     [[nodiscard]] bool Commit(std::string& error);
 
-    // The open descriptor, for libraries that write through it themselves; ownership stays here.
+    // The open descriptor; ownership stays here.
     int Descriptor() const { return file.Get(); }
-    const std::string& Destination() const { return finalPath; }
+    // The destination as the user named it ("standard output" for "-"), for messages.
+    const std::string& Destination() const { return shownName; }
+    // True when the output is a regular file that can be rewritten at `StartOffset()` (a header
+    // whose sizes are known only at the end).
+    bool CanRewrite() const { return rewritable; }
+    std::int64_t StartOffset() const { return startOffset; }
 
 private:
     void Discard() noexcept;
 
     CFileDescriptor file;
-    std::string finalPath;
+    std::string shownName;
+    std::string finalPath; // the rename target; empty when written directly
     std::string tempPath;
+    CRemoveOnSignal removeOnSignal;
+    bool rewritable = false;
+    std::int64_t startOffset = 0;
 };
+
+// The hidden temporary name for `destination` beside it, as a mkstemp pattern: ".NAME<tag>.XXXXXX",
+// or ".prmcodec-output<tag>.XXXXXX" when that would pass the file-name limit.
+std::string TemporaryPattern(const std::string& destination, const std::string& tag = "");
+
+// `path` with every symlink of its last component followed; relative targets are taken from the
+// link's folder. A dangling link gives the path it points to. False after too many levels.
+bool FollowSymlinks(const std::string& path, std::string& target);
 
 } // namespace velmar

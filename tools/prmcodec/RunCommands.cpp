@@ -1,5 +1,6 @@
 #include "RunCommands.h"
 
+#include "OutputFile.h"
 #include "audio/Event.h"
 #include "audio/PortAudioDevice.h"
 #include "codec/CodecConstants.h"
@@ -151,9 +152,7 @@ std::int64_t FileSize(const std::string& path) {
 
 // A fresh file beside `destination` for the recording to grow in; empty on failure.
 std::string TemporaryBeside(const std::string& destination, std::string& error) {
-    const std::filesystem::path target(destination);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string name = (folder / ("." + target.filename().string() + ".recording-XXXXXX")).string();
+    const std::string name = TemporaryPattern(destination, ".recording");
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
     const int fd = ::mkstemp(buffer.data());
@@ -239,8 +238,8 @@ int RecordCommand(const std::string& outPath, int seconds) {
     if (frames == 0) {
         return Fail("nothing was recorded");
     }
-    std::printf("Recorded %s into %s%s\n", recorded.c_str(), outPath.c_str(),
-                interrupted ? " (stopped)" : "");
+    std::fprintf(stderr, "Recorded %s into %s%s\n", recorded.c_str(), outPath.c_str(),
+                 interrupted ? " (stopped)" : "");
     return 0;
 }
 
@@ -285,10 +284,10 @@ int PlayCommand(const std::string& inPath, int fromPercent, DecodeMode mode) {
     }
     const int duration = reports.duration.load(std::memory_order_relaxed);
     if (interrupted) {
-        std::printf("Stopped %s at %s of %s\n", inPath.c_str(), Clock(reports.elapsed.load()).c_str(),
-                    Clock(duration).c_str());
+        std::fprintf(stderr, "Stopped %s at %s of %s\n", inPath.c_str(),
+                     Clock(reports.elapsed.load()).c_str(), Clock(duration).c_str());
     } else {
-        std::printf("Played %s (%s)\n", inPath.c_str(), Clock(duration).c_str());
+        std::fprintf(stderr, "Played %s (%s)\n", inPath.c_str(), Clock(duration).c_str());
     }
     return 0;
 }

@@ -32,8 +32,30 @@ std::int16_t ToSample(double v) {
     return static_cast<std::int16_t>(std::lround(scaled));
 }
 
-// Reads a whole descriptor (standard input) into memory, for libsndfile to parse like a file.
-bool ReadAll(int fd, std::vector<std::uint8_t>& bytes, std::string& error) {
+// Opens `path` for reading, or takes standard input for "-". Only a failure to open gets here, so
+// its message is the system's and never a hint about formats.
+bool OpenInput(const std::string& path, CFileDescriptor& file, std::string& error) {
+    const std::string name = path == "-" ? "standard input" : path;
+    file = CFileDescriptor(path == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                       : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        error = "cannot open '" + name + "': " + ErrorText(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0) {
+        error = "cannot read '" + name + "': " + ErrorText(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        error = "cannot read '" + name + "': " + ErrorText(EISDIR);
+        return false;
+    }
+    return true;
+}
+
+// Reads a whole descriptor (a pipe) into memory, for libsndfile to parse like a file.
+bool ReadAll(int fd, std::vector<std::uint8_t>& bytes, const std::string& name, std::string& error) {
     std::uint8_t chunk[65536];
     for (;;) {
         const ssize_t got = ::read(fd, chunk, sizeof chunk);
@@ -41,7 +63,7 @@ bool ReadAll(int fd, std::vector<std::uint8_t>& bytes, std::string& error) {
             if (errno == EINTR) {
                 continue;
             }
-            error = "cannot read standard input: " + ErrorText(errno);
+            error = "cannot read '" + name + "': " + ErrorText(errno);
             return false;
         }
         if (got == 0) {
@@ -84,13 +106,11 @@ struct CSpeechInput::Impl {
 
     // Raw input.
     CFileDescriptor rawFile;
-    std::vector<std::uint8_t> rawBytes; // standard input, read whole
-    std::size_t rawOffset = 0;
-    bool rawFromMemory = false;
     std::uint8_t pendingByte = 0;
     bool hasPendingByte = false;
 
     // Decoded input.
+    CFileDescriptor decodedFile;
     MemoryFile memory;
     SF_VIRTUAL_IO virtualIo{&MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read, &MemoryFile::Write,
                             &MemoryFile::Tell};
@@ -120,47 +140,34 @@ struct CSpeechInput::Impl {
 
     bool OpenRaw(const std::string& path, std::string& error) {
         raw = true;
-        if (path == "-") {
-            rawFromMemory = true;
-            if (!ReadAll(STDIN_FILENO, rawBytes, error)) {
-                return false;
-            }
-            durationSeconds = static_cast<double>(rawBytes.size() / 2) / kSampleRate;
-            return true;
+        // Read as it comes, from a file, a pipe or standard input alike: a long stream is never held
+        // whole in memory.
+        if (!OpenInput(path, rawFile, error)) {
+            return false;
         }
-        rawFile = CFileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat st {};
-        if (!rawFile.IsOpen() || ::fstat(rawFile.Get(), &st) != 0) {
-            error = "cannot open '" + path + "': " + ErrorText(errno);
-            return false;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            error = "cannot read '" + path + "': " + ErrorText(EISDIR);
-            return false;
-        }
-        if (S_ISREG(st.st_mode)) {
+        if (::fstat(rawFile.Get(), &st) == 0 && S_ISREG(st.st_mode) && path != "-") {
             durationSeconds = static_cast<double>(st.st_size / 2) / kSampleRate;
         }
         return true;
     }
 
     bool OpenDecoded(const std::string& path, std::string& error) {
-        if (path == "-") {
-            if (!ReadAll(STDIN_FILENO, memory.bytes, error)) {
+        CFileDescriptor input;
+        if (!OpenInput(path, input, error)) {
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(input.Get(), &st) == 0 && S_ISREG(st.st_mode) && path != "-") {
+            // libsndfile reads through our descriptor and leaves closing it to us.
+            decodedFile = std::move(input);
+            sound = sf_open_fd(decodedFile.Get(), SFM_READ, &info, SF_FALSE);
+        } else {
+            // A pipe cannot seek, which most formats' readers need: it is read whole first.
+            if (!ReadAll(input.Get(), memory.bytes, name, error)) {
                 return false;
             }
             sound = sf_open_virtual(&virtualIo, SFM_READ, &info, &memory);
-        } else {
-            struct stat st {};
-            if (::stat(path.c_str(), &st) != 0) {
-                error = "cannot open '" + path + "': " + ErrorText(errno);
-                return false;
-            }
-            if (S_ISDIR(st.st_mode)) {
-                error = "cannot read '" + path + "': " + ErrorText(EISDIR);
-                return false;
-            }
-            sound = sf_open(path.c_str(), SFM_READ, &info);
         }
         if (sound == nullptr) {
             error = "cannot read '" + name + "' as audio: " + sf_strerror(nullptr) +
@@ -196,25 +203,19 @@ struct CSpeechInput::Impl {
                 bytes[have++] = pendingByte;
                 hasPendingByte = false;
             }
-            if (rawFromMemory) {
-                const std::size_t n = std::min(want - have, rawBytes.size() - rawOffset);
-                std::memcpy(bytes + have, rawBytes.data() + rawOffset, n);
-                rawOffset += n;
-                have += n;
-            } else {
-                const ssize_t got = ::read(rawFile.Get(), bytes + have, want - have);
-                if (got < 0) {
-                    if (errno == EINTR) {
-                        continue;
-                    }
-                    error = "cannot read '" + name + "': " + ErrorText(errno);
-                    return -1;
+            const ssize_t got = ::read(rawFile.Get(), bytes + have, want - have);
+            if (got < 0) {
+                if (errno == EINTR) {
+                    hasPendingByte = have == 1;
+                    continue;
                 }
-                have += static_cast<std::size_t>(got);
+                error = "cannot read '" + name + "': " + ErrorText(errno);
+                return -1;
             }
-            if (have < 2) {
+            if (got == 0) {
                 break; // end of input; a lone last byte is not a sample
             }
+            have += static_cast<std::size_t>(got);
             for (std::size_t i = 0; i + 1 < have; i += 2) {
                 out[filled++] = static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8));
             }

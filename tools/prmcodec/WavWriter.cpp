@@ -1,48 +1,69 @@
 #include "WavWriter.h"
 
-#include <sndfile.h>
-
 namespace velmar {
 
-CWavWriter::~CWavWriter() {
-    if (sound != nullptr) {
-        sf_close(sound);
-    }
+bool CWavWriter::Create(const std::string& destination, int sampleRate, std::string& error,
+                        SampleContainer sampleContainer, std::optional<std::uint64_t> knownSamples) {
+    rate = sampleRate;
+    container = sampleContainer;
+    knownBytes = knownSamples ? std::optional<std::uint64_t>(*knownSamples * 2) : std::nullopt;
+    headerWritten = false;
+    headerBytes = 0;
+    dataBytes = 0;
+    return output.Create(destination, error);
 }
 
-bool CWavWriter::Create(const std::string& destination, int sampleRate, std::string& error) {
-    if (!output.Create(destination, error)) {
-        return false;
+// Written with the first samples, not at Create: a run that fails before any speech leaves even a
+// pipe untouched.
+bool CWavWriter::WriteHeader(std::string& error) {
+    headerWritten = true;
+    if (container == SampleContainer::Raw) {
+        return true;
     }
-    SF_INFO format{};
-    format.samplerate = sampleRate;
-    format.channels = 1;
-    format.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    // libsndfile writes through our descriptor and leaves closing it to the output file.
-    sound = sf_open_fd(output.Descriptor(), SFM_WRITE, &format, SF_FALSE);
-    if (sound == nullptr) {
-        error = "cannot write '" + destination + "': " + sf_strerror(nullptr);
-        return false;
+    std::vector<std::uint8_t> header;
+    if (knownBytes) {
+        header = WavHeader(rate, *knownBytes, WavRoom::Plain);
+    } else if (output.CanRewrite()) {
+        header = WavHeader(rate, 0, WavRoom::Reserved); // sizes and perhaps RF64 at Commit
+    } else {
+        header = WavHeader(rate, std::nullopt, WavRoom::Plain);
     }
-    return true;
+    headerBytes = header.size();
+    return output.Write(header, error);
 }
 
 bool CWavWriter::Write(std::span<const std::int16_t> samples, std::string& error) {
-    const auto count = static_cast<sf_count_t>(samples.size());
-    if (sf_write_short(sound, samples.data(), count) != count) {
-        error = "cannot write '" + output.Destination() + "': " + sf_strerror(sound);
+    if (!headerWritten && !WriteHeader(error)) {
         return false;
     }
+    buffer.resize(samples.size() * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto v = static_cast<std::uint16_t>(samples[i]);
+        buffer[2 * i] = static_cast<std::uint8_t>(v);
+        buffer[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
+    if (!output.Write(buffer, error)) {
+        return false;
+    }
+    dataBytes += buffer.size();
     return true;
 }
 
 bool CWavWriter::Commit(std::string& error) {
-    // Closing writes the final header sizes.
-    const int closed = sf_close(sound);
-    sound = nullptr;
-    if (closed != 0) {
-        error = "cannot write '" + output.Destination() + "': " + sf_error_number(closed);
+    if (!headerWritten && !WriteHeader(error)) {
         return false;
+    }
+    if (container == SampleContainer::Wav && output.CanRewrite() && knownBytes != dataBytes) {
+        // The sizes became known only now; the header keeps its length so the data stays in place.
+        const WavRoom room = headerBytes == kPlainWavHeaderBytes ? WavRoom::Plain : WavRoom::Reserved;
+        std::vector<std::uint8_t> header = WavHeader(rate, dataBytes, room);
+        if (header.size() != headerBytes) {
+            error = "cannot write '" + output.Destination() + "': its header has no room for the size";
+            return false;
+        }
+        if (!output.WriteAt(header, output.StartOffset(), error)) {
+            return false;
+        }
     }
     return output.Commit(error);
 }

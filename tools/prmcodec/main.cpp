@@ -1,6 +1,7 @@
 // prmcodec: the command-line face of the speech codec. Decodes ".prm" files to WAV and describes
-// them; every failure is reported on stderr with a non-zero exit and leaves no partial output.
+// them; every failure is reported on stderr with a non-zero exit and leaves no partial output file.
 #include "FrameFile.h"
+#include "JsonText.h"
 #include "OutputFile.h"
 #include "RunCommands.h"
 #include "SpeechInput.h"
@@ -8,6 +9,7 @@
 #include "codec/PostFilter.h"
 #include "codec/SpeechCodec.h"
 #include "pipeline/RecordingFileCheck.h"
+#include "tools/prmcodec/Version.h"
 
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,16 +46,24 @@ constexpr const char* kUsage =
     "\n"
     "IN of encode and transcode is any audio file libsndfile reads (WAV, FLAC, OGG, ...), at any\n"
     "sample rate and channel count: it is mixed to mono and resampled to 8000 Hz. A last part\n"
-    "shorter than a frame is padded with silence. \"-\" reads standard input.\n"
+    "shorter than a frame is padded with silence.\n"
+    "\n"
+    "\"-\" as IN reads standard input, as OUT writes standard output, so the tool works in\n"
+    "pipelines: prmcodec decode rec.prm - | aplay. Messages and progress go to standard error only.\n"
+    "A WAV file whose data passes 4 GiB is written as RF64.\n"
     "\n"
     "Options:\n"
-    "  --raw                   IN is headerless 16-bit little-endian 8 kHz mono\n"
+    "  --raw                   encode, transcode: IN is headerless 16-bit little-endian 8 kHz mono;\n"
+    "                          decode: OUT is headerless samples instead of WAV\n"
+    "  --raw-output            decode, transcode: OUT is headerless samples instead of WAV\n"
+    "  --json                  info: print one JSON object, for scripts\n"
     "  --seconds N             record: stop after N seconds of speech\n"
     "  --from PERCENT          play: start at PERCENT (0-100) of the file\n"
     "  --plain                 play, transcode: the decoder's output without enhancement\n"
     "  --enhance               decode: enhance the speech as play and transcode do\n"
     "  --force                 play: play a file even though it is plainly not a recording\n"
     "  -h, --help              show this help and exit\n"
+    "  --version               show the version and exit\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on wrong usage.\n";
 
@@ -75,20 +86,13 @@ std::string FormatDuration(std::uint64_t frames) {
     return text;
 }
 
+// Opens a frame file or stream; a file without a whole frame fails here, a stream at its end.
 bool OpenFrames(CFrameFileReader& reader, const std::string& path, std::string& error) {
-    if (!reader.Open(path, error)) {
-        return false;
-    }
-    if (reader.FileBytes() == 0) {
-        error = "'" + path + "' is empty: it holds no frames";
-        return false;
-    }
-    if (reader.FrameCount() == 0) {
-        error = "'" + path + "' holds no whole frame (" + std::to_string(reader.FileBytes()) +
-                " bytes; a frame has " + std::to_string(kPackedFrameBytes) + ")";
-        return false;
-    }
-    return true;
+    return reader.Open(path, error) && reader.HasFrames(error);
+}
+
+std::string OutputName(const std::string& path) {
+    return path == "-" ? "standard output" : path;
 }
 
 // decode and info serve testing too, so they go on with a file that is plainly not a recording.
@@ -142,15 +146,18 @@ private:
     CPostFilter postFilter;
 };
 
-int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mode) {
+int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mode, bool rawOutput) {
     std::string error;
     CFrameFileReader reader;
     if (!OpenFrames(reader, inPath, error)) {
         return Fail(error);
     }
     WarnIfNotARecording(inPath);
+    // A file's length is known before decoding, so even a pipe gets a WAV header with true sizes.
+    const std::optional<std::uint64_t> frames = reader.KnownFrameCount();
     CWavWriter writer;
-    if (!writer.Create(outPath, kSampleRate, error)) {
+    if (!writer.Create(outPath, kSampleRate, error, rawOutput ? SampleContainer::Raw : SampleContainer::Wav,
+                       frames ? std::optional<std::uint64_t>(*frames * kFrameSamples) : std::nullopt)) {
         return Fail(error);
     }
     // A few hundred frames per write keep the file calls few without holding the whole file.
@@ -180,16 +187,17 @@ int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mod
             break;
         }
     }
-    if (!writer.Commit(error)) {
+    if (!reader.HasFrames(error) || !writer.Commit(error)) {
         return Fail(error);
     }
-    WarnAboutTrailingBytes(reader, inPath);
-    std::printf("Decoded %" PRIu64 " frames (%s) from %s into %s\n", reader.FrameCount(),
-                FormatDuration(reader.FrameCount()).c_str(), inPath.c_str(), outPath.c_str());
+    WarnAboutTrailingBytes(reader, reader.Name());
+    std::fprintf(stderr, "Decoded %" PRIu64 " frames (%s) from %s into %s\n", reader.FrameCount(),
+                 FormatDuration(reader.FrameCount()).c_str(), reader.Name().c_str(),
+                 OutputName(outPath).c_str());
     return 0;
 }
 
-int Info(const std::string& inPath) {
+int Info(const std::string& inPath, bool json) {
     std::string error;
     CFrameFileReader reader;
     if (!OpenFrames(reader, inPath, error)) {
@@ -210,11 +218,22 @@ int Info(const std::string& inPath) {
             ++invalid;
         }
     }
-    std::printf("File:                  %s\n", inPath.c_str());
+    if (!reader.HasFrames(error)) {
+        return Fail(error);
+    }
+    const double seconds = static_cast<double>(reader.FrameCount()) * kFrameSamples / kSampleRate;
+    if (json) {
+        std::printf("{\"file\": %s, \"bytes\": %" PRIu64 ", \"frames\": %" PRIu64
+                    ", \"duration_seconds\": %.2f, \"incomplete_last_frame_bytes\": %d"
+                    ", \"invalid_frames\": %" PRIu64 "}\n",
+                    JsonString(reader.Name()).c_str(), reader.FileBytes(), reader.FrameCount(), seconds,
+                    reader.TrailingBytes(), invalid);
+        return 0;
+    }
+    std::printf("File:                  %s\n", reader.Name().c_str());
     std::printf("Size:                  %" PRIu64 " bytes\n", reader.FileBytes());
     std::printf("Frames:                %" PRIu64 "\n", reader.FrameCount());
-    std::printf("Duration:              %s (%.2f s)\n", FormatDuration(reader.FrameCount()).c_str(),
-                static_cast<double>(reader.FrameCount()) * kFrameSamples / kSampleRate);
+    std::printf("Duration:              %s (%.2f s)\n", FormatDuration(reader.FrameCount()).c_str(), seconds);
     std::printf("Incomplete last frame: %d bytes\n", reader.TrailingBytes());
     std::printf("Invalid frames:        %" PRIu64 "\n", invalid);
     return 0;
@@ -298,7 +317,7 @@ int NextInputFrame(CSpeechInput& input, std::array<std::int16_t, kFrameSamples>&
 // Encodes IN frame by frame; with `wavPath` the frames are decoded again into a WAV file,
 // otherwise they are stored in `prmPath`.
 int Encode(const std::string& inPath, bool raw, const std::string& prmPath, const std::string& wavPath,
-           DecodeMode mode) {
+           DecodeMode mode, bool rawOutput) {
     std::string error;
     CSpeechInput input;
     if (!input.Open(inPath, raw, error)) {
@@ -307,7 +326,9 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
     const bool transcode = !wavPath.empty();
     COutputFile prm;
     CWavWriter wav;
-    if (!(transcode ? wav.Create(wavPath, kSampleRate, error) : prm.Create(prmPath, error))) {
+    if (!(transcode ? wav.Create(wavPath, kSampleRate, error,
+                                 rawOutput ? SampleContainer::Raw : SampleContainer::Wav)
+                    : prm.Create(prmPath, error))) {
         return Fail(error);
     }
     const std::string inputName = inPath == "-" ? "standard input" : inPath;
@@ -362,8 +383,9 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
     if (!(transcode ? wav.Commit(error) : prm.Commit(error))) {
         return Fail(error);
     }
-    std::printf("%s %" PRIu64 " frames (%s) from %s into %s\n", transcode ? "Transcoded" : "Encoded", frames,
-                FormatDuration(frames).c_str(), inputName.c_str(), (transcode ? wavPath : prmPath).c_str());
+    std::fprintf(stderr, "%s %" PRIu64 " frames (%s) from %s into %s\n", transcode ? "Transcoded" : "Encoded",
+                 frames, FormatDuration(frames).c_str(), inputName.c_str(),
+                 OutputName(transcode ? wavPath : prmPath).c_str());
     return 0;
 }
 
@@ -375,9 +397,9 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"encode", 2, "encode [--raw] IN OUT.prm"},
-    {"transcode", 2, "transcode [--raw] [--plain] IN OUT.wav"},
-    {"decode", 2, "decode [--enhance] IN.prm OUT.wav"},
-    {"info", 1, "info IN.prm"},
+    {"transcode", 2, "transcode [--raw] [--raw-output] [--plain] IN OUT.wav"},
+    {"decode", 2, "decode [--raw] [--enhance] IN.prm OUT.wav"},
+    {"info", 1, "info [--json] IN.prm"},
     {"record", 1, "record OUT.prm [--seconds N]"},
     {"play", 1, "play IN.prm [--from PERCENT] [--plain] [--force]"},
 };
@@ -395,6 +417,8 @@ int Run(const std::vector<std::string>& allArgs) {
     std::vector<std::string> args;
     bool raw = false;
     bool force = false;
+    bool rawOutput = false;
+    bool json = false;
     int seconds = -1;
     int fromPercent = -1;
     bool plain = false;
@@ -405,6 +429,10 @@ int Run(const std::vector<std::string>& allArgs) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (arg == "--version") {
+            std::printf("prmcodec %s\n", kVersionText);
+            return 0;
+        }
         if (arg == "--raw") {
             raw = true;
         } else if (arg == "--plain") {
@@ -413,6 +441,10 @@ int Run(const std::vector<std::string>& allArgs) {
             enhance = true;
         } else if (arg == "--force") {
             force = true;
+        } else if (arg == "--raw-output") {
+            rawOutput = true;
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "--seconds" || arg == "--from") {
             const bool isSeconds = arg == "--seconds";
             int& value = isSeconds ? seconds : fromPercent;
@@ -439,8 +471,14 @@ int Run(const std::vector<std::string>& allArgs) {
         if (static_cast<int>(args.size()) - 1 != command.arguments) {
             return UsageError(std::string("usage: prmcodec ") + command.synopsis);
         }
-        if (raw && name != "encode" && name != "transcode") {
-            return UsageError("--raw applies to encode and transcode only");
+        if (raw && name != "encode" && name != "transcode" && name != "decode") {
+            return UsageError("--raw applies to encode, transcode and decode only");
+        }
+        if (rawOutput && name != "transcode" && name != "decode") {
+            return UsageError("--raw-output applies to decode and transcode only");
+        }
+        if (json && name != "info") {
+            return UsageError("--json applies to info only");
         }
         if (seconds >= 0 && name != "record") {
             return UsageError("--seconds applies to record only");
@@ -465,15 +503,15 @@ int Run(const std::vector<std::string>& allArgs) {
                                plain ? DecodeMode::Plain : DecodeMode::Enhanced);
         }
         if (name == "encode") {
-            return Encode(args[1], raw, args[2], "", DecodeMode::Plain);
+            return Encode(args[1], raw, args[2], "", DecodeMode::Plain, false);
         }
         if (name == "transcode") {
-            return Encode(args[1], raw, "", args[2], plain ? DecodeMode::Plain : DecodeMode::Enhanced);
+            return Encode(args[1], raw, "", args[2], plain ? DecodeMode::Plain : DecodeMode::Enhanced, rawOutput);
         }
         if (name == "decode") {
-            return Decode(args[1], args[2], enhance ? DecodeMode::Enhanced : DecodeMode::Plain);
+            return Decode(args[1], args[2], enhance ? DecodeMode::Enhanced : DecodeMode::Plain, raw || rawOutput);
         }
-        return Info(args[1]);
+        return Info(args[1], json);
     }
     return UsageError("unknown command '" + name + "'");
 }
