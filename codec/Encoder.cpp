@@ -48,16 +48,21 @@ double WeightedError(const SubframeVector& afterPitch, ConstSubframeSignal pulse
 // greedy search or with every ranked pitch candidate taken through the pulse search, the lowest
 // weighted error winning (the earlier on a tie). Each candidate starts from the same pulse search
 // budget; the winner's remainder is kept. Leaves the pulse excitation in t and returns the pitch
-// contribution and, in `error`, the weighted error left.
+// contribution and, when `error` is given, the weighted error left in it.
 SubframeVector SearchSubframe(SubframeSignal t, const SubframeVector& h, ExcitationState& search,
-                              FrameParams& params, int j, bool joint, double& error) noexcept {
+                              FrameParams& params, int j, bool joint, double* error) noexcept {
     if (!joint) {
         const SubframeVector p = SearchAdaptiveCodebook(t, h, search.encExcitation, params, j);
+        if (error == nullptr) { // the plain encoder, which does not look back at its choice
+            SubframeVector sharpened = h;
+            SearchFixedCodebook(t, sharpened, params, j, search.searchBudget);
+            return p;
+        }
         SubframeVector afterPitch;
         std::copy(t.begin(), t.end(), afterPitch.begin());
         SubframeVector sharpened = h;
         SearchFixedCodebook(t, sharpened, params, j, search.searchBudget);
-        error = WeightedError(afterPitch, t, h);
+        *error = WeightedError(afterPitch, t, h);
         return p;
     }
 
@@ -68,6 +73,7 @@ SubframeVector SearchSubframe(SubframeSignal t, const SubframeVector& h, Excitat
     SubframeVector bestPitch{};
     SubframeVector bestPulses{};
     std::int16_t bestBudget = search.searchBudget;
+    double bestError = 0.0;
     for (int i = 0; i < candidates.count; ++i) {
         FrameParams trial = start;
         SubframeVector trialTarget = target;
@@ -78,8 +84,8 @@ SubframeVector SearchSubframe(SubframeSignal t, const SubframeVector& h, Excitat
         std::int16_t budget = search.searchBudget;
         SearchFixedCodebook(trialTarget, sharpened, trial, j, budget);
         const double trialError = WeightedError(afterPitch, trialTarget, h);
-        if (i == 0 || trialError < error) {
-            error = trialError;
+        if (i == 0 || trialError < bestError) {
+            bestError = trialError;
             params = trial;
             bestPitch = p;
             bestPulses = trialTarget;
@@ -88,12 +94,16 @@ SubframeVector SearchSubframe(SubframeSignal t, const SubframeVector& h, Excitat
     }
     search.searchBudget = bestBudget;
     std::copy(bestPulses.begin(), bestPulses.end(), t.begin());
+    if (error != nullptr) {
+        *error = bestError;
+    }
     return bestPitch;
 }
 
 // Codes the excitation of the whole frame for the quantised LSPs `lsp` (the previous frame's
 // being prevLsp), advancing `search` and filling the pitch and pulse fields of params. Returns the
-// weighted error of the four subframes together and, when wanted, each subframe's.
+// weighted error of the four subframes together and, with a trace, each subframe's; the plain
+// search without a trace does not measure it and returns 0.
 double CodeExcitation(const ExcitationInputs& in, const LspVector& lsp, const LspVector& prevLsp,
                       ExcitationState& search, FrameParams& params, bool joint, EncoderTrace* trace) noexcept {
     const SubframeLpcSets aq = InterpolateLsp(lsp, prevLsp);
@@ -112,7 +122,9 @@ double CodeExcitation(const ExcitationInputs& in, const LspVector& lsp, const Ls
             trace->targetEnergy[j] = energy;
         }
         double error = 0.0;
-        const SubframeVector p = SearchSubframe(t, responses[j], search, params, j, joint, error);
+        const bool measure = joint || trace != nullptr;
+        const SubframeVector p =
+            SearchSubframe(t, responses[j], search, params, j, joint, measure ? &error : nullptr);
         total += error;
         if (trace != nullptr) {
             trace->weightedError[j] = error;
