@@ -96,8 +96,9 @@ SubframeVector SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h,
     return ApplyAdaptiveCandidate(t, h, encExcitation, params, j, best);
 }
 
-PitchCandidates RankAdaptiveCandidates(ConstSubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
-                                       const FrameParams& params, int j) noexcept {
+PitchCandidates RankAdaptiveCandidates(ConstSubframeSignal t, const SubframeVector& h,
+                                       ExcitationPast encExcitation, const FrameParams& params,
+                                       int j) noexcept {
     const int base = SearchBase(params, j);
     const int lags = SearchedLags(j);
     PitchCandidates ranked;

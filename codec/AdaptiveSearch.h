@@ -33,8 +33,9 @@ struct PitchCandidates {
     std::array<PitchCandidate, kJointPitchCandidates> list{};
     int count = 0;
 };
-PitchCandidates RankAdaptiveCandidates(ConstSubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
-                                       const FrameParams& params, int j) noexcept;
+PitchCandidates RankAdaptiveCandidates(ConstSubframeSignal t, const SubframeVector& h,
+                                       ExcitationPast encExcitation, const FrameParams& params,
+                                       int j) noexcept;
 
 // Takes candidate c for subframe j as SearchAdaptiveCodebook takes its choice: writes the lag and
 // row into params, removes the filtered prediction from t and returns the prediction.

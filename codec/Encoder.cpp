@@ -33,7 +33,8 @@ struct ExcitationInputs {
 
 // Squared weighted error left in a subframe: the target after the pitch prediction against the
 // pulse excitation filtered by the (unsharpened) impulse response h.
-double WeightedError(const SubframeVector& afterPitch, ConstSubframeSignal pulses, const SubframeVector& h) noexcept {
+double WeightedError(const SubframeVector& afterPitch, ConstSubframeSignal pulses,
+                     const SubframeVector& h) noexcept {
     SubframeVector filtered{};
     Kernels().causalConvolution(pulses.data(), h.data(), filtered.data());
     double error = 0.0;
@@ -105,10 +106,12 @@ SubframeVector SearchSubframe(SubframeSignal t, const SubframeVector& h, Excitat
 // weighted error of the four subframes together and, with a trace, each subframe's; the plain
 // search without a trace does not measure it and returns 0.
 double CodeExcitation(const ExcitationInputs& in, const LspVector& lsp, const LspVector& prevLsp,
-                      ExcitationState& search, FrameParams& params, bool joint, EncoderTrace* trace) noexcept {
+                      ExcitationState& search, FrameParams& params, bool joint,
+                      EncoderTrace* trace) noexcept {
     const SubframeLpcSets aq = InterpolateLsp(lsp, prevLsp);
     WeightedFrame x = in.x;
-    const std::array<SubframeVector, kSubframes> responses = ComputeImpulseResponses(aq, in.weightings, in.harmonic);
+    const std::array<SubframeVector, kSubframes> responses =
+        ComputeImpulseResponses(aq, in.weightings, in.harmonic);
     double total = 0.0;
     for (int j = 0; j < kSubframes; ++j) {
         const SubframeSignal t(x.data() + kSubframeSamples * j, kSubframeSamples);
@@ -220,7 +223,8 @@ std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, Pa
             for (int b = 0; b < lspChoices.count[1]; ++b) {
                 for (int c = 0; c < lspChoices.count[2]; ++c) {
                     FrameParams trial = analysed;
-                    trial.lspIndex = LspCode(lspChoices.entry[0][a], lspChoices.entry[1][b], lspChoices.entry[2][c]);
+                    trial.lspIndex =
+                        LspCode(lspChoices.entry[0][a], lspChoices.entry[1][b], lspChoices.entry[2][c]);
                     ExcitationState trialSearch = start;
                     const LspVector quantised = DecodeLsp(trial.lspIndex, 0, prevLsp);
                     const double error =

@@ -175,7 +175,8 @@ TEST(AdaptiveSearch, RankedCandidatesAreTheLeastErrorPairsLedByThePlainChoice) {
         }
         FrameParams start;
         start.pitchLag = {c.pitchLag, c.pitchLag};
-        const PitchCandidates ranked = RankAdaptiveCandidates(c.signal.target, h, c.signal.past, start, c.subframe);
+        const PitchCandidates ranked =
+            RankAdaptiveCandidates(c.signal.target, h, c.signal.past, start, c.subframe);
         ASSERT_GE(ranked.count, 1);
         ASSERT_LE(ranked.count, kJointPitchCandidates);
 
@@ -207,7 +208,8 @@ TEST(AdaptiveSearch, RankedCandidatesAreTheLeastErrorPairsLedByThePlainChoice) {
             ASSERT_FALSE(listed[p.lagOffset][p.row]) << "listed twice";
             listed[p.lagOffset][p.row] = true;
             if (i > 0) {
-                EXPECT_LE(error[ranked.list[i - 1].lagOffset][ranked.list[i - 1].row], error[p.lagOffset][p.row] + tolerance);
+                EXPECT_LE(error[ranked.list[i - 1].lagOffset][ranked.list[i - 1].row],
+                          error[p.lagOffset][p.row] + tolerance);
                 EXPECT_LT(error[p.lagOffset][p.row], before); // only pairs that predict something
             }
         }
@@ -220,7 +222,8 @@ TEST(AdaptiveSearch, RankedCandidatesAreTheLeastErrorPairsLedByThePlainChoice) {
                 if (ranked.count == kJointPitchCandidates) {
                     EXPECT_GE(error[k][row] + tolerance, error[last.lagOffset][last.row]) << k << " " << row;
                 } else {
-                    EXPECT_GE(error[k][row] + tolerance, before) << k << " " << row; // a short list missed none
+                    EXPECT_GE(error[k][row] + tolerance, before)
+                        << k << " " << row; // a short list missed none
                 }
             }
         }

@@ -1,10 +1,10 @@
 // The harder-searching encoder: every effort must emit frames any decoder accepts, effort 0 must be
 // the plain encoder, and each higher effort must actually leave less weighted error on speech.
+#include "EncoderTestSignals.h"
 #include "codec/AdaptiveSearch.h"
 #include "codec/Encoder.h"
 #include "codec/LpcAnalysis.h"
 #include "codec/SpeechCodec.h"
-#include "EncoderTestSignals.h"
 #include "support/TestData.h"
 
 #include <gtest/gtest.h>
@@ -79,9 +79,9 @@ struct InputCase {
     int effort;
 };
 
-const char* const kVectorNames[] = {"chirp",     "dc_steps",           "impulses",         "noise_white",
-                                    "s08_en_m_espeak_enus", "s09_en_f_flite_slt", "silence",
-                                    "sine_1000hz", "square_fullscale"};
+const char* const kVectorNames[] = {
+    "chirp",   "dc_steps",    "impulses",        "noise_white", "s08_en_m_espeak_enus", "s09_en_f_flite_slt",
+    "silence", "sine_1000hz", "square_fullscale"};
 constexpr const char* kRandomNoise = "RandomNoise";
 
 std::vector<std::int16_t> InputSamples(const std::string& name) {
@@ -122,8 +122,8 @@ TEST_P(EffortInputs, EveryFrameIsValidAndTheEncoderKeepsTheStateOfWhatItSent) {
     DecodedFrame decoded;
     for (std::size_t f = 0; f < samples.size() / kFrameSamples; ++f) {
         SCOPED_TRACE(testing::Message() << "frame " << f);
-        EncodeFrameTraced(encoder, ConstSampleFrame(samples.data() + f * kFrameSamples, kFrameSamples), out, 50,
-                          &trace);
+        EncodeFrameTraced(encoder, ConstSampleFrame(samples.data() + f * kFrameSamples, kFrameSamples), out,
+                          50, &trace);
         const FrameParams unpacked = UnpackFrame(out, 0);
         ASSERT_EQ(unpacked.erased, 0);
         ASSERT_EQ(unpacked, trace.params); // nothing was cut to fit its field

@@ -294,7 +294,8 @@ TEST(LpcAnalysis, RankedLspEntriesAreTheNearestLedByThePlainCode) {
                     double d = 0.0;
                     for (int i = 0; i < layout.length; ++i) {
                         const int j = layout.firstLsp + i;
-                        const double e = residual[j] - LspCodebookData[layout.dataOffset + entry * layout.length + i];
+                        const double e =
+                            residual[j] - LspCodebookData[layout.dataOffset + entry * layout.length + i];
                         d += weights[j] * e * e;
                     }
                     return d;
@@ -302,7 +303,8 @@ TEST(LpcAnalysis, RankedLspEntriesAreTheNearestLedByThePlainCode) {
                 const double worstKept = distance(choices.entry[split][perSplit - 1]);
                 for (int r = 1; r < perSplit; ++r) {
                     EXPECT_NE(choices.entry[split][r], choices.entry[split][r - 1]);
-                    EXPECT_LE(distance(choices.entry[split][r - 1]), distance(choices.entry[split][r]) + 1e-9);
+                    EXPECT_LE(distance(choices.entry[split][r - 1]),
+                              distance(choices.entry[split][r]) + 1e-9);
                 }
                 for (int k = 0; k < kLspSplitEntries; ++k) {
                     const auto kept = choices.entry[split].begin() + perSplit;

@@ -358,7 +358,9 @@ TEST(Prmcodec, EncodeAtEveryEffortGivesValidFramesAndTranscodeFollows) {
 
     const fs::path decoded = dir.Path() / "decoded.wav";
     const fs::path transcoded = dir.Path() / "transcoded.wav";
-    ASSERT_EQ(Prmcodec({"decode", "--enhance", (dir.Path() / "effort1.prm").string(), decoded.string()}).exitCode, 0);
+    ASSERT_EQ(
+        Prmcodec({"decode", "--enhance", (dir.Path() / "effort1.prm").string(), decoded.string()}).exitCode,
+        0);
     ASSERT_EQ(Prmcodec({"transcode", "--raw", "--effort", "1", input, transcoded.string()}).exitCode, 0);
     SF_INFO a{}, b{};
     const std::vector<std::int16_t> expected = ReadWav(decoded, a);

@@ -428,7 +428,8 @@ int Run(const std::vector<std::string>& allArgs) {
             }
             ++i;
         } else if (arg == "--effort") {
-            if (i + 1 == allArgs.size() || !ParseCount(allArgs[i + 1], kMinEncoderEffort, kMaxEncoderEffort, effort)) {
+            if (i + 1 == allArgs.size() ||
+                !ParseCount(allArgs[i + 1], kMinEncoderEffort, kMaxEncoderEffort, effort)) {
                 return UsageError("--effort needs a number, " + std::to_string(kMinEncoderEffort) + " to " +
                                   std::to_string(kMaxEncoderEffort));
             }
