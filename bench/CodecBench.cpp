@@ -85,7 +85,7 @@ std::vector<std::int16_t> ReadPcm(const std::string& name) {
 }
 
 // Speech keeps every stage busy: voiced frames admit many triples to the pulse search.
-void BM_EncodeFrame(benchmark::State& state) {
+void EncodeSpeech(benchmark::State& state, int effort) {
     const std::vector<std::int16_t> samples = ReadPcm("vectors/encoder/s08_en_m_espeak_enus.pcm");
     const std::size_t frameCount = samples.size() / kFrameSamples;
     if (frameCount == 0) {
@@ -93,6 +93,7 @@ void BM_EncodeFrame(benchmark::State& state) {
         return;
     }
     CSpeechCodec codec;
+    codec.encoderEffort = effort;
     PackedFrame out{};
     std::size_t next = 0;
     std::int64_t frames = 0;
@@ -104,7 +105,18 @@ void BM_EncodeFrame(benchmark::State& state) {
     }
     SetRealTimeCounter(state, frames);
 }
+
+void BM_EncodeFrame(benchmark::State& state) {
+    EncodeSpeech(state, kMinEncoderEffort);
+}
 BENCHMARK(BM_EncodeFrame);
+
+// Each encoder effort (the argument): x_realtime tells which efforts a recording channel can
+// afford on this machine.
+void BM_EncodeFrameAtEffort(benchmark::State& state) {
+    EncodeSpeech(state, static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_EncodeFrameAtEffort)->DenseRange(kMinEncoderEffort, kMaxEncoderEffort);
 
 // The encoder on each kernel path this processor has (0 portable, 1 AVX2); the plain
 // BM_EncodeFrame uses the path chosen at start-up.

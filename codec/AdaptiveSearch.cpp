@@ -30,13 +30,11 @@ TapCorrelations CorrelateTaps(ConstSubframeSignal t, const SubframeVector& h, co
     return c;
 }
 
-} // namespace
-
-SubframeVector SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
-                                      FrameParams& params, int j) noexcept {
-    const bool even = j % 2 == 0;
+// First searched lag of subframe j, one below the frame's lag (even subframes: kept inside the
+// lag code), and the number of lags searched from it.
+int SearchBase(const FrameParams& params, int j) noexcept {
     int base = params.pitchLag[j / 2];
-    if (even) {
+    if (j % 2 == 0) {
         if (base == kMinPitchLag) {
             base = kLowestEvenBase;
         }
@@ -44,13 +42,44 @@ SubframeVector SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h,
             base = kHighestEvenBase;
         }
     }
-    const int candidates = even ? kEvenCandidates : kOddCandidates;
+    return base;
+}
+
+int SearchedLags(int j) noexcept {
+    return j % 2 == 0 ? kEvenCandidates : kOddCandidates;
+}
+
+} // namespace
+
+SubframeVector ApplyAdaptiveCandidate(SubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
+                                      FrameParams& params, int j, PitchCandidate c) noexcept {
+    SubframeParams& sub = params.sub[j];
+    if (j % 2 == 0) {
+        params.pitchLag[j / 2] = SearchBase(params, j) + c.lagOffset - 1;
+        sub.lagDelta = 1;
+    } else {
+        sub.lagDelta = c.lagOffset;
+    }
+    sub.pitchGainIndex = c.row;
+
+    const SubframeVector p = PitchContribution(encExcitation, params.pitchLag[j / 2], sub.lagDelta, c.row);
+    SubframeVector filtered{};
+    Kernels().causalConvolution(p.data(), h.data(), filtered.data());
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        t[n] = t[n] - filtered[n];
+    }
+    return p;
+}
+
+SubframeVector SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h, ExcitationPast encExcitation,
+                                      FrameParams& params, int j) noexcept {
+    const int base = SearchBase(params, j);
+    const int candidates = SearchedLags(j);
 
     // Each row's score is half the reduction of the squared weighted error it achieves, so the
     // first strictly largest reduction wins and no reduction at all keeps row 0 at the base lag.
     double bestScore = 0.0;
-    int bestK = 1;
-    int bestRow = 0;
+    PitchCandidate best;
     for (int k = 0; k < candidates; ++k) {
         const PitchVector v = BuildPitchVector(encExcitation, base + k - 1);
         const TapCorrelations c = CorrelateTaps(t, h, v);
@@ -61,27 +90,45 @@ SubframeVector SearchAdaptiveCodebook(SubframeSignal t, const SubframeVector& h,
         const int row = FirstHighest(scores);
         if (scores[row] > bestScore) {
             bestScore = scores[row];
-            bestK = k;
-            bestRow = row;
+            best = {k, row};
         }
     }
+    return ApplyAdaptiveCandidate(t, h, encExcitation, params, j, best);
+}
 
-    SubframeParams& sub = params.sub[j];
-    if (even) {
-        params.pitchLag[j / 2] = base + bestK - 1;
-        sub.lagDelta = 1;
-    } else {
-        sub.lagDelta = bestK;
+PitchCandidates RankAdaptiveCandidates(ConstSubframeSignal t, const SubframeVector& h,
+                                       ExcitationPast encExcitation, const FrameParams& params,
+                                       int j) noexcept {
+    const int base = SearchBase(params, j);
+    const int lags = SearchedLags(j);
+    PitchCandidates ranked;
+    std::array<double, kJointPitchCandidates> rankedScores{};
+    for (int k = 0; k < lags; ++k) {
+        const PitchVector v = BuildPitchVector(encExcitation, base + k - 1);
+        const TapCorrelations c = CorrelateTaps(t, h, v);
+        std::array<double, kPitchGainRows> scores;
+        Kernels().scoreRows(c.data(), scores.data());
+        for (int row = 0; row < kPitchGainRows; ++row) {
+            const double score = scores[row];
+            // Only a strictly higher score moves ahead of one already kept: ties keep scan order.
+            if (!(score > 0.0) || (ranked.count == kJointPitchCandidates && !(score > rankedScores.back()))) {
+                continue;
+            }
+            int at = ranked.count < kJointPitchCandidates ? ranked.count++ : kJointPitchCandidates - 1;
+            while (at > 0 && score > rankedScores[at - 1]) {
+                rankedScores[at] = rankedScores[at - 1];
+                ranked.list[at] = ranked.list[at - 1];
+                --at;
+            }
+            rankedScores[at] = score;
+            ranked.list[at] = {k, row};
+        }
     }
-    sub.pitchGainIndex = bestRow;
-
-    const SubframeVector p = PitchContribution(encExcitation, params.pitchLag[j / 2], sub.lagDelta, bestRow);
-    SubframeVector filtered{};
-    Kernels().causalConvolution(p.data(), h.data(), filtered.data());
-    for (int n = 0; n < kSubframeSamples; ++n) {
-        t[n] = t[n] - filtered[n];
+    if (ranked.count == 0) {
+        ranked.list[0] = PitchCandidate{};
+        ranked.count = 1;
     }
-    return p;
+    return ranked;
 }
 
 } // namespace velmar

@@ -25,7 +25,16 @@ struct EncoderTrace {
     LspVector lspUnquantised{};
     std::array<HarmonicWeight, kSubframes> harmonic{};
     FrameParams params{};
+    // Per subframe: the energy of the weighted target the searches match, and the squared
+    // weighted error the chosen excitation leaves of it.
+    std::array<double, kSubframes> targetEnergy{};
+    std::array<double, kSubframes> weightedError{};
 };
+
+// Efforts from which the encoder takes each ranked pitch candidate through the pulse search, and
+// from which it also codes the frame with several LSP codes.
+inline constexpr int kJointSearchEffort = 1;
+inline constexpr int kLspChoiceEffort = 2;
 
 // EncodeFrame with an optional trace (nullptr for none); the coded frame is the same either way.
 std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, PackedFrameView out,

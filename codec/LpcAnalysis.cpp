@@ -225,21 +225,74 @@ std::array<int, kLspSplits> SearchLspSplits(const LspVector& residual, const Lsp
     return best;
 }
 
-std::int32_t QuantiseLsp(const LspVector& lsp, const LspVector& prevLsp) noexcept {
-    // Weight each LSP by the inverse distance to its nearest neighbour: close pairs mark formants.
+namespace {
+
+struct LspTarget {
+    LspVector residual{};
     LspVector weights{};
+};
+
+LspTarget QuantiserTarget(const LspVector& lsp, const LspVector& prevLsp) noexcept {
+    // Weight each LSP by the inverse distance to its nearest neighbour: close pairs mark formants.
+    LspTarget target;
+    LspVector& weights = target.weights;
     weights[0] = 1.0 / (lsp[1] - lsp[0]);
     weights[kLpcOrder - 1] = 1.0 / (lsp[kLpcOrder - 1] - lsp[kLpcOrder - 2]);
     for (int j = 1; j < kLpcOrder - 1; ++j) {
         const double d = std::min(lsp[j] - lsp[j - 1], lsp[j + 1] - lsp[j]);
         weights[j] = d > 0.0 ? 1.0 / d : 1.0;
     }
-    LspVector residual{};
     for (int j = 0; j < kLpcOrder; ++j) {
-        residual[j] = lsp[j] - LspMean[j] - kQuantiserPrediction * (prevLsp[j] - LspMean[j]);
+        target.residual[j] = lsp[j] - LspMean[j] - kQuantiserPrediction * (prevLsp[j] - LspMean[j]);
     }
-    const std::array<int, kLspSplits> index = SearchLspSplits(residual, weights);
-    return (index[0] << 16) | (index[1] << 8) | index[2];
+    return target;
+}
+
+} // namespace
+
+std::int32_t LspCode(int split1, int split2, int split3) noexcept {
+    return (split1 << 16) | (split2 << 8) | split3;
+}
+
+std::int32_t QuantiseLsp(const LspVector& lsp, const LspVector& prevLsp) noexcept {
+    const LspTarget target = QuantiserTarget(lsp, prevLsp);
+    const std::array<int, kLspSplits> index = SearchLspSplits(target.residual, target.weights);
+    return LspCode(index[0], index[1], index[2]);
+}
+
+LspChoices RankLspEntries(const LspVector& lsp, const LspVector& prevLsp, int perSplit) noexcept {
+    const int wanted = std::clamp(perSplit, 1, kMaxLspChoices);
+    const LspTarget target = QuantiserTarget(lsp, prevLsp);
+    LspChoices choices;
+    for (int split = 0; split < kLspSplits; ++split) {
+        std::array<double, kLspSplitEntries> scores;
+        const int first = kLspSplitLayout[split].firstLsp;
+        Kernels().lspSplitScores(split, target.residual.data() + first, target.weights.data() + first,
+                                 scores.data());
+        // Entry 0 leads until a strictly higher score displaces it, as in SearchLspSplits, so a
+        // score that is not a number never ranks an entry ahead of it.
+        std::array<int, kMaxLspChoices>& entry = choices.entry[split];
+        std::array<double, kMaxLspChoices> kept{};
+        int count = 1;
+        entry[0] = 0;
+        kept[0] = scores[0];
+        for (int k = 1; k < kLspSplitEntries; ++k) {
+            const double score = scores[k];
+            if (count == wanted && !(score > kept[count - 1])) {
+                continue;
+            }
+            int at = count < wanted ? count++ : wanted - 1;
+            while (at > 0 && score > kept[at - 1]) {
+                kept[at] = kept[at - 1];
+                entry[at] = entry[at - 1];
+                --at;
+            }
+            kept[at] = score;
+            entry[at] = k;
+        }
+        choices.count[split] = count;
+    }
+    return choices;
 }
 
 } // namespace velmar

@@ -57,4 +57,19 @@ std::array<int, kLspSplits> SearchLspSplits(const LspVector& residual, const Lsp
 // 24-bit code of the LSPs, predicted from the previous frame's quantised LSPs.
 std::int32_t QuantiseLsp(const LspVector& lsp, const LspVector& prevLsp) noexcept;
 
+// The few best entries of each split, best first, for an encoder that tries them all.
+inline constexpr int kMaxLspChoices = 3;
+struct LspChoices {
+    std::array<std::array<int, kMaxLspChoices>, kLspSplits> entry{};
+    std::array<int, kLspSplits> count{};
+};
+
+// The `perSplit` (1 .. kMaxLspChoices) best entries of each split by the quantiser's own weighted
+// distance, as QuantiseLsp weighs it; equal scores keep the lower index, so the first entries
+// form QuantiseLsp's code.
+LspChoices RankLspEntries(const LspVector& lsp, const LspVector& prevLsp, int perSplit) noexcept;
+
+// The 24-bit code of one entry per split.
+std::int32_t LspCode(int split1, int split2, int split3) noexcept;
+
 } // namespace velmar

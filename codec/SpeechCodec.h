@@ -21,6 +21,14 @@ using ConstSampleFrame = std::span<const std::int16_t, kFrameSamples>;
 using ConstPackedFrameView = std::span<const std::uint8_t, kPackedFrameBytes>;
 using PackedFrameView = std::span<std::uint8_t, kPackedFrameBytes>;
 
+// How hard the encoder searches; every effort emits frames any decoder plays. 0 is the plain
+// search; 1 takes the best few pitch predictions each through the pulse search and keeps the one
+// leaving the least weighted error (about 2.5 times the work); 2 also codes the whole frame with
+// the 2 best entries of each LSP split (8 codes, about 18 times) and 3 with the 3 best (27 codes,
+// about 54 times), keeping the code leaving the least error.
+inline constexpr int kMinEncoderEffort = 0;
+inline constexpr int kMaxEncoderEffort = 3;
+
 // One frame as the synthesis filter leaves it, before rounding, with the spectral envelope and the
 // pitch lags it was built from: what the playback post-filter needs to shape it.
 struct DecodedFrame {
@@ -41,6 +49,8 @@ public:
     FilterMemory decSynthMem{};
 
     EncoderState encoder;
+    // kMinEncoderEffort .. kMaxEncoderEffort; values outside are taken as the nearest end.
+    int encoderEffort = kMinEncoderEffort;
 
     // Codes 240 samples as one frame and returns the voice-activity decision (1 active, 0 not);
     // every frame is coded whatever the decision. `sensitivity` 0 .. 100 raises the activity

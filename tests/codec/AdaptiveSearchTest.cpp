@@ -147,5 +147,106 @@ TEST(AdaptiveSearch, OddSubframeSearchesAroundTheLagItsEvenNeighbourChose) {
     EXPECT_GT(Energy(c.target), 0.5 * before);
 }
 
+// The joint pitch and pulse choice takes the best few (lag, row) pairs further: they must be the
+// pairs that leave the least error, best first, led by the plain search's own choice, so that the
+// harder search can only match or beat the plain one. Each case: past excitation, target, filter.
+TEST(AdaptiveSearch, RankedCandidatesAreTheLeastErrorPairsLedByThePlainChoice) {
+    test::Rng rng(test::kDefaultSeed);
+    SCOPED_TRACE(test::kDefaultSeed);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    struct Case {
+        const char* name;
+        PeriodicCase signal;
+        int subframe;
+        int pitchLag;
+    };
+    std::vector<Case> cases = {{"periodic even", Periodic(57, test::kDefaultSeed), 0, 57},
+                               {"periodic odd", Periodic(33, test::kDefaultSeed + 2), 1, 34},
+                               {"periodic at the lowest lag", Periodic(18, test::kDefaultSeed + 3), 2, 18},
+                               {"unrelated", Periodic(90, test::kDefaultSeed + 4), 3, 40}};
+    Case random{"random", {}, 0, 100};
+    for (double& v : random.signal.past) {
+        v = 3000.0 * dist(rng);
+    }
+    for (double& v : random.signal.target) {
+        v = 3000.0 * dist(rng);
+    }
+    cases.push_back(random);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SubframeVector h = UnitImpulse();
+        for (int n = 1; n < kSubframeSamples; ++n) {
+            h[n] = 0.7 * std::pow(0.85, n) * dist(rng);
+        }
+        FrameParams start;
+        start.pitchLag = {c.pitchLag, c.pitchLag};
+        const PitchCandidates ranked =
+            RankAdaptiveCandidates(c.signal.target, h, c.signal.past, start, c.subframe);
+        ASSERT_GE(ranked.count, 1);
+        ASSERT_LE(ranked.count, kJointPitchCandidates);
+
+        FrameParams plainParams = start;
+        SubframeVector plainTarget = c.signal.target;
+        SearchAdaptiveCodebook(plainTarget, h, c.signal.past, plainParams, c.subframe);
+        FrameParams firstParams = start;
+        SubframeVector firstTarget = c.signal.target;
+        ApplyAdaptiveCandidate(firstTarget, h, c.signal.past, firstParams, c.subframe, ranked.list[0]);
+        EXPECT_EQ(firstParams, plainParams);
+        EXPECT_EQ(firstTarget, plainTarget);
+
+        // Error each (lag, row) pair leaves; those ranked must be the smallest, in order.
+        const double before = Energy(c.signal.target);
+        const double tolerance = 1e-9 * before;
+        const int lags = c.subframe % 2 == 0 ? 3 : 4;
+        std::vector<std::vector<double>> error(lags, std::vector<double>(kPitchGainRows));
+        for (int k = 0; k < lags; ++k) {
+            for (int row = 0; row < kPitchGainRows; ++row) {
+                FrameParams params = start;
+                SubframeVector t = c.signal.target;
+                ApplyAdaptiveCandidate(t, h, c.signal.past, params, c.subframe, {k, row});
+                error[k][row] = Energy(t);
+            }
+        }
+        std::vector<std::vector<bool>> listed(lags, std::vector<bool>(kPitchGainRows, false));
+        for (int i = 0; i < ranked.count; ++i) {
+            const PitchCandidate& p = ranked.list[i];
+            ASSERT_FALSE(listed[p.lagOffset][p.row]) << "listed twice";
+            listed[p.lagOffset][p.row] = true;
+            if (i > 0) {
+                EXPECT_LE(error[ranked.list[i - 1].lagOffset][ranked.list[i - 1].row],
+                          error[p.lagOffset][p.row] + tolerance);
+                EXPECT_LT(error[p.lagOffset][p.row], before); // only pairs that predict something
+            }
+        }
+        const PitchCandidate& last = ranked.list[ranked.count - 1];
+        for (int k = 0; k < lags; ++k) {
+            for (int row = 0; row < kPitchGainRows; ++row) {
+                if (listed[k][row]) {
+                    continue;
+                }
+                if (ranked.count == kJointPitchCandidates) {
+                    EXPECT_GE(error[k][row] + tolerance, error[last.lagOffset][last.row]) << k << " " << row;
+                } else {
+                    EXPECT_GE(error[k][row] + tolerance, before)
+                        << k << " " << row; // a short list missed none
+                }
+            }
+        }
+    }
+}
+
+// Nothing to predict: the list is the plain search's choice alone, row 0 at the frame's lag.
+TEST(AdaptiveSearch, SilentHistoryRanksOnlyTheNoPredictionChoice) {
+    SubframeVector t{};
+    t[3] = 500.0;
+    FrameParams params;
+    params.pitchLag = {60, 60};
+    const PitchCandidates ranked = RankAdaptiveCandidates(t, UnitImpulse(), History{}, params, 0);
+    ASSERT_EQ(ranked.count, 1);
+    EXPECT_EQ(ranked.list[0].lagOffset, 1);
+    EXPECT_EQ(ranked.list[0].row, 0);
+}
+
 } // namespace
 } // namespace velmar

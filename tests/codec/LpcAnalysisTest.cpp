@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <numbers>
@@ -262,6 +263,63 @@ TEST(LpcAnalysis, LspsOnTheCodebookGridQuantiseToTheirOwnCode) {
         }
         ++tested;
         EXPECT_EQ(DecodeLsp(QuantiseLsp(lsp, LspMean), 0, LspMean), lsp) << std::hex << code;
+    }
+}
+
+// The LSP choice codes the frame with the best few entries of each split: they must be the entries
+// nearest by the quantiser's own weighted distance, best first, led by the plain quantiser's code,
+// and as many as asked for.
+TEST(LpcAnalysis, RankedLspEntriesAreTheNearestLedByThePlainCode) {
+    test::Rng rng(test::kDefaultSeed);
+    SCOPED_TRACE(test::kDefaultSeed);
+    std::uniform_real_distribution<double> jitter(-6.0, 6.0);
+    for (int trial = 0; trial < 20; ++trial) {
+        LspVector lsp{};
+        LspVector prev{};
+        for (int j = 0; j < kLpcOrder; ++j) {
+            lsp[j] = LspMean[j] + jitter(rng);
+            prev[j] = LspMean[j] + jitter(rng);
+        }
+        // Inverse distance to the nearest neighbour, and the predicted residual, as the quantiser.
+        LspVector weights{};
+        LspVector residual{};
+        for (int j = 0; j < kLpcOrder; ++j) {
+            const double below = j > 0 ? lsp[j] - lsp[j - 1] : 1e9;
+            const double above = j < kLpcOrder - 1 ? lsp[j + 1] - lsp[j] : 1e9;
+            weights[j] = 1.0 / std::min(below, above);
+            residual[j] = lsp[j] - LspMean[j] - 0.375 * (prev[j] - LspMean[j]);
+        }
+        const std::int32_t plain = QuantiseLsp(lsp, prev);
+        for (int perSplit = 1; perSplit <= kMaxLspChoices; ++perSplit) {
+            const LspChoices choices = RankLspEntries(lsp, prev, perSplit);
+            EXPECT_EQ(LspCode(choices.entry[0][0], choices.entry[1][0], choices.entry[2][0]), plain);
+            for (int split = 0; split < kLspSplits; ++split) {
+                ASSERT_EQ(choices.count[split], perSplit);
+                const LspSplit& layout = kLspSplitLayout[split];
+                auto distance = [&](int entry) {
+                    double d = 0.0;
+                    for (int i = 0; i < layout.length; ++i) {
+                        const int j = layout.firstLsp + i;
+                        const double e =
+                            residual[j] - LspCodebookData[layout.dataOffset + entry * layout.length + i];
+                        d += weights[j] * e * e;
+                    }
+                    return d;
+                };
+                const double worstKept = distance(choices.entry[split][perSplit - 1]);
+                for (int r = 1; r < perSplit; ++r) {
+                    EXPECT_NE(choices.entry[split][r], choices.entry[split][r - 1]);
+                    EXPECT_LE(distance(choices.entry[split][r - 1]),
+                              distance(choices.entry[split][r]) + 1e-9);
+                }
+                for (int k = 0; k < kLspSplitEntries; ++k) {
+                    const auto kept = choices.entry[split].begin() + perSplit;
+                    if (std::find(choices.entry[split].begin(), kept, k) == kept) {
+                        EXPECT_GE(distance(k) + 1e-9, worstKept) << "split " << split << " entry " << k;
+                    }
+                }
+            }
+        }
     }
 }
 

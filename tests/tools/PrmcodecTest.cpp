@@ -336,6 +336,41 @@ TEST(Prmcodec, TranscodeIsEncodeThenDecodeEnhancedByDefault) {
     }
 }
 
+// Every effort writes frames any decoder accepts; 0 is the default, and transcode codes at the
+// effort asked for just as encode does.
+TEST(Prmcodec, EncodeAtEveryEffortGivesValidFramesAndTranscodeFollows) {
+    test::CTempDir dir;
+    const std::string input = SpeechInputPcm().string();
+    const fs::path plain = dir.Path() / "plain.prm";
+    ASSERT_EQ(Prmcodec({"encode", "--raw", input, plain.string()}).exitCode, 0);
+    const std::vector<std::uint8_t> plainFrames = test::ReadBytes(plain);
+    for (int effort = kMinEncoderEffort; effort <= kMaxEncoderEffort; ++effort) {
+        SCOPED_TRACE(effort);
+        const fs::path prm = dir.Path() / ("effort" + std::to_string(effort) + ".prm");
+        const test::ProcessResult result =
+            Prmcodec({"encode", "--raw", "--effort", std::to_string(effort), input, prm.string()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::vector<std::uint8_t> frames = test::ReadBytes(prm);
+        ASSERT_EQ(frames.size(), plainFrames.size());
+        for (std::size_t at = 0; at < frames.size(); at += kPackedFrameBytes) {
+            ASSERT_EQ(UnpackFrame(ConstPackedFrameView(frames.data() + at, kPackedFrameBytes), 0).erased, 0)
+                << "frame " << at / kPackedFrameBytes;
+        }
+        EXPECT_EQ(frames == plainFrames, effort == kMinEncoderEffort);
+    }
+
+    const fs::path decoded = dir.Path() / "decoded.wav";
+    const fs::path transcoded = dir.Path() / "transcoded.wav";
+    ASSERT_EQ(
+        Prmcodec({"decode", "--enhance", (dir.Path() / "effort1.prm").string(), decoded.string()}).exitCode,
+        0);
+    ASSERT_EQ(Prmcodec({"transcode", "--raw", "--effort", "1", input, transcoded.string()}).exitCode, 0);
+    SF_INFO a{}, b{};
+    const std::vector<std::int16_t> expected = ReadWav(decoded, a);
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(ReadWav(transcoded, b), expected);
+}
+
 TEST(Prmcodec, EncodeRejectsInputsWithoutAudio) {
     test::CTempDir dir;
     const fs::path text = dir.Path() / "notes.txt";
@@ -373,6 +408,7 @@ TEST(Prmcodec, HelpAndUsageErrors) {
     EXPECT_NE(help.out.find("transcode IN OUT.wav"), std::string::npos);
     EXPECT_NE(help.out.find("--plain"), std::string::npos);
     EXPECT_NE(help.out.find("--enhance"), std::string::npos);
+    EXPECT_NE(help.out.find("--effort N"), std::string::npos);
 
     for (const std::vector<std::string>& args : {std::vector<std::string>{},
                                                  {"frobnicate"},
@@ -386,7 +422,11 @@ TEST(Prmcodec, HelpAndUsageErrors) {
                                                  {"transcode", "--enhance", "a.wav", "b.wav"},
                                                  {"play", "--enhance", "a.prm"},
                                                  {"info", "--plain", "a.prm"},
-                                                 {"decode", "--force", "a.prm", "b.wav"}}) {
+                                                 {"decode", "--force", "a.prm", "b.wav"},
+                                                 {"encode", "--effort", "4", "a.wav", "b.prm"},
+                                                 {"encode", "--effort", "-1", "a.wav", "b.prm"},
+                                                 {"transcode", "a.wav", "b.wav", "--effort"},
+                                                 {"decode", "--effort", "1", "a.prm", "b.wav"}}) {
         const test::ProcessResult result = Prmcodec(args);
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;

@@ -57,6 +57,9 @@ constexpr const char* kUsage =
     "                          decode: OUT is headerless samples instead of WAV\n"
     "  --raw-output            decode, transcode: OUT is headerless samples instead of WAV\n"
     "  --json                  info: print one JSON object, for scripts\n"
+    "  --effort N              encode, transcode: how hard the encoder searches, 0-3 (default 0);\n"
+    "                          1, 2 and 3 give better speech in the same bits for about 2.5, 18\n"
+    "                          and 54 times the encoding time, and any decoder plays the frames\n"
     "  --seconds N             record: stop after N seconds of speech\n"
     "  --from PERCENT          play: start at PERCENT (0-100) of the file\n"
     "  --plain                 play, transcode: the decoder's output without enhancement\n"
@@ -317,7 +320,7 @@ int NextInputFrame(CSpeechInput& input, std::array<std::int16_t, kFrameSamples>&
 // Encodes IN frame by frame; with `wavPath` the frames are decoded again into a WAV file,
 // otherwise they are stored in `prmPath`.
 int Encode(const std::string& inPath, bool raw, const std::string& prmPath, const std::string& wavPath,
-           DecodeMode mode, bool rawOutput) {
+           DecodeMode mode, bool rawOutput, int effort) {
     std::string error;
     CSpeechInput input;
     if (!input.Open(inPath, raw, error)) {
@@ -334,6 +337,7 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
     const std::string inputName = inPath == "-" ? "standard input" : inPath;
 
     CSpeechCodec encoder;
+    encoder.encoderEffort = effort;
     CFrameDecoder decoder(mode);
     std::array<std::int16_t, kFrameSamples> samples{};
     PackedFrame frame{};
@@ -396,8 +400,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"encode", 2, "encode [--raw] IN OUT.prm"},
-    {"transcode", 2, "transcode [--raw] [--raw-output] [--plain] IN OUT.wav"},
+    {"encode", 2, "encode [--raw] [--effort N] IN OUT.prm"},
+    {"transcode", 2, "transcode [--raw] [--raw-output] [--plain] [--effort N] IN OUT.wav"},
     {"decode", 2, "decode [--raw] [--enhance] IN.prm OUT.wav"},
     {"info", 1, "info [--json] IN.prm"},
     {"record", 1, "record OUT.prm [--seconds N]"},
@@ -423,6 +427,7 @@ int Run(const std::vector<std::string>& allArgs) {
     int fromPercent = -1;
     bool plain = false;
     bool enhance = false;
+    int effort = -1;
     for (std::size_t i = 0; i < allArgs.size(); ++i) {
         const std::string& arg = allArgs[i];
         if (arg == "-h" || arg == "--help") {
@@ -454,6 +459,13 @@ int Run(const std::vector<std::string>& allArgs) {
                                                    : " needs a percentage, 0 to 100"));
             }
             ++i;
+        } else if (arg == "--effort") {
+            if (i + 1 == allArgs.size() ||
+                !ParseCount(allArgs[i + 1], kMinEncoderEffort, kMaxEncoderEffort, effort)) {
+                return UsageError("--effort needs a number, " + std::to_string(kMinEncoderEffort) + " to " +
+                                  std::to_string(kMaxEncoderEffort));
+            }
+            ++i;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option '" + arg + "'");
         } else {
@@ -480,6 +492,9 @@ int Run(const std::vector<std::string>& allArgs) {
         if (json && name != "info") {
             return UsageError("--json applies to info only");
         }
+        if (effort >= 0 && name != "encode" && name != "transcode") {
+            return UsageError("--effort applies to encode and transcode only");
+        }
         if (seconds >= 0 && name != "record") {
             return UsageError("--seconds applies to record only");
         }
@@ -503,13 +518,16 @@ int Run(const std::vector<std::string>& allArgs) {
                                plain ? DecodeMode::Plain : DecodeMode::Enhanced);
         }
         if (name == "encode") {
-            return Encode(args[1], raw, args[2], "", DecodeMode::Plain, false);
+            return Encode(args[1], raw, args[2], "", DecodeMode::Plain, false,
+                          std::max(effort, kMinEncoderEffort));
         }
         if (name == "transcode") {
-            return Encode(args[1], raw, "", args[2], plain ? DecodeMode::Plain : DecodeMode::Enhanced, rawOutput);
+            return Encode(args[1], raw, "", args[2], plain ? DecodeMode::Plain : DecodeMode::Enhanced,
+                          rawOutput, std::max(effort, kMinEncoderEffort));
         }
         if (name == "decode") {
-            return Decode(args[1], args[2], enhance ? DecodeMode::Enhanced : DecodeMode::Plain, raw || rawOutput);
+            return Decode(args[1], args[2], enhance ? DecodeMode::Enhanced : DecodeMode::Plain,
+                          raw || rawOutput);
         }
         return Info(args[1], json);
     }
