@@ -1,6 +1,7 @@
 #include "app/ModalDialogs.h"
 
 #include "app/DialogTexts.h"
+#include "app/RecorderSettings.h"
 #include "app/SavePromptDlg.h"
 
 #include <QFileDialog>
@@ -18,6 +19,7 @@ std::optional<QString> ChooseOpenFile(QWidget& owner) {
     QFileDialog dialog(&owner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDirectory(LastFolder());
     dialog.setNameFilter(QString::fromUtf8(texts::kOpenFilter));
     dialog.setDefaultSuffix(QString::fromUtf8(texts::kOpenDefaultSuffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
@@ -30,8 +32,14 @@ std::optional<QString> ChooseSaveFile(QWidget& owner) {
     QFileDialog dialog(&owner);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QString::fromUtf8(texts::kSaveFilter));
+    dialog.setDirectory(LastFolder());
+    const QString wavFilter = QString::fromUtf8(texts::kWavFilter);
+    dialog.setNameFilters({QString::fromUtf8(texts::kSaveFilter), wavFilter});
     dialog.setDefaultSuffix(QString::fromUtf8(texts::kSaveDefaultSuffix));
+    // A name typed without an extension gets the one of the kind chosen.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, wavFilter](const QString& filter) {
+        dialog.setDefaultSuffix(QString::fromUtf8(filter == wavFilter ? texts::kWavSuffix : texts::kSaveDefaultSuffix));
+    });
     // Replacing an existing file is confirmed in the dialog (Qt asks by default).
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;

@@ -2,6 +2,7 @@
 // and message boxes of PlatformDialogs are set up with. Each modal window is answered from a timer
 // while it runs, as a user would.
 #include "app/ModalDialogs.h"
+#include "app/RecorderSettings.h"
 
 #include "app/DialogLayout.h"
 #include "app/DialogTemplate.h"
@@ -10,6 +11,9 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QSettings>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -125,12 +129,39 @@ TEST(PlatformDialogs, SaveDialogAsksBeforeReplacingAndAddsPrm) {
         auto* dialog = qobject_cast<QFileDialog*>(&modal);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Halvern (*.prm)")});
+        EXPECT_EQ(dialog->nameFilters(),
+                  (QStringList{QStringLiteral("Halvern (*.prm)"), QStringLiteral("WAV audio (*.wav)")}));
         EXPECT_EQ(dialog->defaultSuffix().toStdString(), "prm");
         EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        // A name typed without an extension gets the one of the kind chosen.
+        dialog->selectNameFilter(QStringLiteral("WAV audio (*.wav)"));
+        emit dialog->filterSelected(QStringLiteral("WAV audio (*.wav)"));
+        EXPECT_EQ(dialog->defaultSuffix().toStdString(), "wav");
+        emit dialog->filterSelected(QStringLiteral("Halvern (*.prm)"));
+        EXPECT_EQ(dialog->defaultSuffix().toStdString(), "prm");
         dialog->reject();
     });
     EXPECT_EQ(PlatformDialogs().chooseSaveFile(owner), std::nullopt) << "cancelled";
+}
+
+TEST(PlatformDialogs, BothFileDialogsStartInTheFolderUsedLast) {
+    QSettings().clear();
+    const QTemporaryDir used;
+    RememberFolderOf(used.filePath(QStringLiteral("talk.prm")));
+    QWidget owner;
+    owner.show();
+    for (const bool save : {false, true}) {
+        SCOPED_TRACE(save);
+        WhenModal([&](QWidget& modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(&modal);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(QDir(dialog->directory()), QDir(used.path()));
+            dialog->reject();
+        });
+        EXPECT_EQ(save ? PlatformDialogs().chooseSaveFile(owner) : PlatformDialogs().chooseOpenFile(owner),
+                  std::nullopt);
+    }
+    QSettings().clear();
 }
 
 TEST(PlatformDialogs, MessageBoxShowsTitleTextAndOk) {
