@@ -41,8 +41,16 @@ protected:
 
 private:
     std::array<QPixmap, 4> faces;
+    // The faces as drawn on the screen the button is on, made when its ratio is first seen.
+    std::array<QPixmap, 4> screenFaces;
+    qreal screenRatio = 1.0;
     bool focusMark = false;
 };
+
+// `face` for a screen of `ratio` device pixels per pixel: every pixel of the picture is grown into a
+// square block of whole device pixels (never blurred), and for a fractional ratio the result is
+// brought down smoothly to the exact device size, so that the face stays crisp at any scale.
+QPixmap FaceForRatio(const QPixmap& face, qreal ratio);
 
 // Resource path of a numbered bitmap.
 QString BitmapResource(int number);

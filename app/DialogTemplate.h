@@ -79,7 +79,7 @@ inline constexpr std::array kRecorderTemplate{
 // nothing else moves.
 inline constexpr DialogUnitRect kLevelStrip{7, 99, 199, 7};
 inline constexpr DialogUnitRect kRecorderDialogWithStripSize{0, 0, kRecorderDialogSize.width,
-                                                             kLevelStrip.y + kLevelStrip.height + 1};
+                                                             kLevelStrip.y + kLevelStrip.height + 3};
 
 // The keys of the buttons (in QKeySequence's portable form) besides the mouse and Space: none takes
 // Enter, Escape or Space, which keep their meaning for the dialog and the focused button. The media

@@ -100,6 +100,39 @@ TEST(IsWavNameTest, OnlyAWavExtensionMakesSaveWriteSound) {
     }
 }
 
+TEST(FaceForRatioTest, FacesGrowInWholeBlocksAndKeepTheirSizeOnScreen) {
+    // A picture whose neighbouring pixels all differ: any blur between them would show.
+    QImage picture(4, 3, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            picture.setPixel(x, y, (x + y) % 2 == 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+        }
+    }
+    const QPixmap face = QPixmap::fromImage(picture);
+    const struct {
+        qreal ratio;
+        QSize device;
+        bool wholeBlocks; // every device pixel is exactly one of the picture's
+    } cases[] = {{1.0, {4, 3}, true}, {2.0, {8, 6}, true}, {3.0, {12, 9}, true}, {1.5, {6, 5}, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ratio);
+        const QPixmap drawn = FaceForRatio(face, c.ratio);
+        EXPECT_EQ(drawn.size(), c.device);
+        EXPECT_EQ(drawn.devicePixelRatio(), c.ratio);
+        if (!c.wholeBlocks) {
+            continue;
+        }
+        const QImage image = drawn.toImage();
+        const int block = static_cast<int>(c.ratio);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                ASSERT_EQ(image.pixel(x, y) & 0xFFFFFF, picture.pixel(x / block, y / block) & 0xFFFFFF)
+                    << x << "," << y;
+            }
+        }
+    }
+}
+
 TEST(LevelMeterTest, ShowsThePeakInDbfsAndMarksOnlyFullScale) {
     const struct {
         int peak;

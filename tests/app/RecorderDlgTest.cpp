@@ -51,7 +51,7 @@ TEST_F(RecorderTest, ControlsSitWhereTheTemplatePutsThemInDialogUnits) {
     Open();
     const QFont font = dialog->font();
     // The template's 213 x 100 units, and below them the level strip, which moves no control.
-    EXPECT_EQ(dialog->size(), DialogUnitsToPixels({0, 0, 213, 107}, font).size());
+    EXPECT_EQ(dialog->size(), DialogUnitsToPixels({0, 0, 213, 109}, font).size());
     EXPECT_EQ(dialog->LevelMeter().geometry(), DialogUnitsToPixels({7, 99, 199, 7}, font));
     for (const QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (control != &dialog->LevelMeter()) {
