@@ -10,6 +10,14 @@
 namespace velmar {
 namespace {
 
+// In the folder of the file opened or saved last; the dialog's own start (the current folder) when
+// there is none.
+void StartInLastFolder(QFileDialog& dialog) {
+    if (const QString folder = LastFolder(); !folder.isEmpty()) {
+        dialog.setDirectory(folder);
+    }
+}
+
 int RunSavePrompt(QWidget& owner) {
     CSavePromptDlg prompt(&owner);
     return prompt.exec();
@@ -19,7 +27,7 @@ std::optional<QString> ChooseOpenFile(QWidget& owner) {
     QFileDialog dialog(&owner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDirectory(LastFolder());
+    StartInLastFolder(dialog);
     dialog.setNameFilter(QString::fromUtf8(texts::kOpenFilter));
     dialog.setDefaultSuffix(QString::fromUtf8(texts::kOpenDefaultSuffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
@@ -32,7 +40,7 @@ std::optional<QString> ChooseSaveFile(QWidget& owner) {
     QFileDialog dialog(&owner);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDirectory(LastFolder());
+    StartInLastFolder(dialog);
     const QString wavFilter = QString::fromUtf8(texts::kWavFilter);
     dialog.setNameFilters({QString::fromUtf8(texts::kSaveFilter), wavFilter});
     dialog.setDefaultSuffix(QString::fromUtf8(texts::kSaveDefaultSuffix));

@@ -510,9 +510,7 @@ void CRecorderDlg::OpenChosen(std::optional<QString> given) {
     if (chosen) {
         const std::string path = ToFileSystemPath(*chosen);
         sliderPos = slider->value();
-        if (!given) {
-            RememberFolderOf(*chosen);
-        }
+        RememberFolderOf(*chosen);
         // Refused or not started, the window stays as it was, an unsaved recording included.
         if (CheckPlayable(path, *chosen)) {
             if (pipeline.StartPlayback(path, sliderPos, PlaybackMode())) {

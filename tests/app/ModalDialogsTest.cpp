@@ -145,21 +145,24 @@ TEST(PlatformDialogs, SaveDialogAsksBeforeReplacingAndAddsPrm) {
 }
 
 TEST(PlatformDialogs, BothFileDialogsStartInTheFolderUsedLast) {
-    QSettings().clear();
-    const QTemporaryDir used;
-    RememberFolderOf(used.filePath(QStringLiteral("talk.prm")));
+    // Two folders in turn, so that the dialog's own memory of where it was cannot pass for ours.
+    const QTemporaryDir first;
+    const QTemporaryDir second;
     QWidget owner;
     owner.show();
-    for (const bool save : {false, true}) {
-        SCOPED_TRACE(save);
-        WhenModal([&](QWidget& modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(&modal);
-            ASSERT_NE(dialog, nullptr);
-            EXPECT_EQ(QDir(dialog->directory()), QDir(used.path()));
-            dialog->reject();
-        });
-        EXPECT_EQ(save ? PlatformDialogs().chooseSaveFile(owner) : PlatformDialogs().chooseOpenFile(owner),
-                  std::nullopt);
+    for (const QTemporaryDir* used : {&first, &second, &first}) {
+        RememberFolderOf(used->filePath(QStringLiteral("talk.prm")));
+        for (const bool save : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << used->path().toStdString() << (save ? " save" : " open"));
+            WhenModal([&](QWidget& modal) {
+                auto* dialog = qobject_cast<QFileDialog*>(&modal);
+                ASSERT_NE(dialog, nullptr);
+                EXPECT_EQ(QDir(dialog->directory()), QDir(used->path())) << dialog->directory().path().toStdString();
+                dialog->reject();
+            });
+            EXPECT_EQ(save ? PlatformDialogs().chooseSaveFile(owner) : PlatformDialogs().chooseOpenFile(owner),
+                      std::nullopt);
+        }
     }
     QSettings().clear();
 }
