@@ -79,7 +79,8 @@ void CLevelMeter::paintEvent(QPaintEvent* /*event*/) {
 
     const QRect inside = track.adjusted(1, 1, -1, -1);
     const auto xAt = [&](double dbfs) {
-        return inside.left() + static_cast<int>(std::lround((dbfs - kFloorDbfs) / -kFloorDbfs * inside.width()));
+        return inside.left() +
+               static_cast<int>(std::lround((dbfs - kFloorDbfs) / -kFloorDbfs * inside.width()));
     };
     const int lit = inside.left() + static_cast<int>(std::lround(BarFraction() * inside.width()));
     const struct {

@@ -45,9 +45,11 @@ std::optional<QString> ChooseSaveFile(QWidget& owner) {
     dialog.setNameFilters({QString::fromUtf8(texts::kSaveFilter), wavFilter});
     dialog.setDefaultSuffix(QString::fromUtf8(texts::kSaveDefaultSuffix));
     // A name typed without an extension gets the one of the kind chosen.
-    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, wavFilter](const QString& filter) {
-        dialog.setDefaultSuffix(QString::fromUtf8(filter == wavFilter ? texts::kWavSuffix : texts::kSaveDefaultSuffix));
-    });
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog, [&dialog, wavFilter](const QString& filter) {
+            dialog.setDefaultSuffix(
+                QString::fromUtf8(filter == wavFilter ? texts::kWavSuffix : texts::kSaveDefaultSuffix));
+        });
     // Replacing an existing file is confirmed in the dialog (Qt asks by default).
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;

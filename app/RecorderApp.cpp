@@ -5,8 +5,8 @@
 #include "audio/PortAudioDevice.h"
 
 #include <QPalette>
-#include <QTimer>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -61,7 +61,8 @@ bool CRecorderApp::InitInstance() {
     arguments.removeFirst();
     const RecorderArguments parsed = ParseRecorderArguments(arguments);
     if (!parsed.error.isEmpty()) {
-        std::fprintf(stderr, "velmar-recorder: %s\n%s", parsed.error.toLocal8Bit().constData(), texts::kUsage);
+        std::fprintf(stderr, "velmar-recorder: %s\n%s", parsed.error.toLocal8Bit().constData(),
+                     texts::kUsage);
         exitCode = 2;
         return false;
     }

@@ -15,19 +15,19 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDropEvent>
-#include <QMenu>
-#include <QMimeData>
-#include <QShortcut>
-#include <QUrl>
 #include <QDir>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cassert>
@@ -345,9 +345,11 @@ void CRecorderDlg::ApplyStopped() {
                 wasRecording ? texts::kRecordingErrorTitle : texts::kPlaybackErrorTitle,
                 QString::fromUtf8(wasRecording ? texts::kRecordingError : texts::kPlaybackError).arg(why)};
         }
-        if (const std::string loss = wasRecording ? pipeline.CaptureLossText() : std::string(); !loss.empty()) {
+        if (const std::string loss = wasRecording ? pipeline.CaptureLossText() : std::string();
+            !loss.empty()) {
             // Holes in a recording are told as surely as an error, with the error when there is one.
-            const QString told = QString::fromUtf8(texts::kRecordingLoss).arg(QString::fromUtf8(loss.c_str()));
+            const QString told =
+                QString::fromUtf8(texts::kRecordingLoss).arg(QString::fromUtf8(loss.c_str()));
             if (runError) {
                 runError->text += "\n\n" + told;
             } else {
@@ -719,8 +721,8 @@ void CRecorderDlg::AddShortcuts() {
                 button.click();
             }
         });
-        button.setToolTip(QString::fromUtf8(texts::kButtonTip)
-                              .arg(button.text(), key.toString(QKeySequence::NativeText)));
+        button.setToolTip(
+            QString::fromUtf8(texts::kButtonTip).arg(button.text(), key.toString(QKeySequence::NativeText)));
         button.setAccessibleName(button.text());
     }
 }

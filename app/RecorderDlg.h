@@ -205,8 +205,8 @@ private:
     int positionTenths = 0;
     int sliderPos = 0; // slider position last read, 0 .. 100
     QIcon icon;
-    CLevelMeter* levelMeter = nullptr;        // owned by the dialog, shown while recording
-    QAction* enhancedPlayback = nullptr;      // owned by the dialog
+    CLevelMeter* levelMeter = nullptr;   // owned by the dialog, shown while recording
+    QAction* enhancedPlayback = nullptr; // owned by the dialog
 
     // What a recording replaces, put back when it ends without a single frame.
     struct BeforeRecording {

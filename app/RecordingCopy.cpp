@@ -143,7 +143,8 @@ CopyOutcome WriteBesideAndReplace(const std::string& source, const std::string& 
         (void)::fchmod(output.Get(), targetInfo.st_mode & 07777);
     }
 
-    if (const CopyOutcome written = writeContent(input.Get(), sourceInfo, output.Get()); !written.Succeeded()) {
+    if (const CopyOutcome written = writeContent(input.Get(), sourceInfo, output.Get());
+        !written.Succeeded()) {
         return fail(written.failure, written.systemError);
     }
     // On the disk before it takes the target's name: a crash then leaves the old file or the new one.
@@ -167,7 +168,6 @@ CopyOutcome WriteBesideAndReplace(const std::string& source, const std::string& 
     }
     return CopyOutcome{};
 }
-
 
 // The recording byte for byte, 1000 bytes at a time.
 CopyOutcome CopyBytes(int input, const struct stat& sourceInfo, int output) {

@@ -2,21 +2,21 @@
 // and message boxes of PlatformDialogs are set up with. Each modal window is answered from a timer
 // while it runs, as a user would.
 #include "app/ModalDialogs.h"
-#include "app/RecorderSettings.h"
 
 #include "app/DialogLayout.h"
 #include "app/DialogTemplate.h"
+#include "app/RecorderSettings.h"
 #include "app/SavePromptDlg.h"
 #include "support/TestData.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QDir>
-#include <QTemporaryDir>
-#include <QSettings>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -157,10 +157,12 @@ TEST(PlatformDialogs, BothFileDialogsStartInTheFolderUsedLast) {
             WhenModal([&](QWidget& modal) {
                 auto* dialog = qobject_cast<QFileDialog*>(&modal);
                 ASSERT_NE(dialog, nullptr);
-                EXPECT_EQ(QDir(dialog->directory()), QDir(used->path())) << dialog->directory().path().toStdString();
+                EXPECT_EQ(QDir(dialog->directory()), QDir(used->path()))
+                    << dialog->directory().path().toStdString();
                 dialog->reject();
             });
-            EXPECT_EQ(save ? PlatformDialogs().chooseSaveFile(owner) : PlatformDialogs().chooseOpenFile(owner),
+            EXPECT_EQ(save ? PlatformDialogs().chooseSaveFile(owner)
+                           : PlatformDialogs().chooseOpenFile(owner),
                       std::nullopt);
         }
     }

@@ -93,7 +93,7 @@ TEST(IsWavNameTest, OnlyAWavExtensionMakesSaveWriteSound) {
     const struct {
         const char* name;
         bool wav;
-    } cases[] = {{"/tmp/a.wav", true}, {"/tmp/a.WAV", true}, {"a.prm", false},
+    } cases[] = {{"/tmp/a.wav", true}, {"/tmp/a.WAV", true},      {"a.prm", false},
                  {"wav", false},       {"/tmp/a.wav.prm", false}, {"/tmp/x.wave", false}};
     for (const auto& c : cases) {
         EXPECT_EQ(IsWavName(QString::fromUtf8(c.name)), c.wav) << c.name;
@@ -140,13 +140,11 @@ TEST(LevelMeterTest, ShowsThePeakInDbfsAndMarksOnlyFullScale) {
         double fraction;
         bool clip;
     } cases[] = {
-        {0, "-inf dBFS", 0.0, false},            // silence: an empty bar, not a NaN or a huge number
-        {1, "-90.3 dBFS", 0.0, false},           // below the bar's floor
-        {32, "-60.2 dBFS", 0.0, false},
-        {3277, "-20.0 dBFS", 2.0 / 3.0, false},
-        {16384, "-6.0 dBFS", 0.9, false},
-        {32766, "-0.0 dBFS", 1.0, false},        // loud but not clipped
-        {32767, "-0.0 dBFS", 1.0, true},         // the end of the 16-bit range
+        {0, "-inf dBFS", 0.0, false},  // silence: an empty bar, not a NaN or a huge number
+        {1, "-90.3 dBFS", 0.0, false}, // below the bar's floor
+        {32, "-60.2 dBFS", 0.0, false},   {3277, "-20.0 dBFS", 2.0 / 3.0, false},
+        {16384, "-6.0 dBFS", 0.9, false}, {32766, "-0.0 dBFS", 1.0, false}, // loud but not clipped
+        {32767, "-0.0 dBFS", 1.0, true},                                    // the end of the 16-bit range
         {32768, "0.0 dBFS", 1.0, true},
     };
     for (const auto& c : cases) {
@@ -259,9 +257,9 @@ TEST_F(RecorderTest, EveryButtonNamesItselfAndItsKeyAndNoneTakesEnterEscapeOrSpa
         const char* name;
         const char* tip;
     } cases[] = {
-        {ControlId::Play, "Play", "Play (Ctrl+P)"},       {ControlId::Record, "Record", "Record (Ctrl+R)"},
+        {ControlId::Play, "Play", "Play (Ctrl+P)"},          {ControlId::Record, "Record", "Record (Ctrl+R)"},
         {ControlId::Pause, "Pause", "Pause (Ctrl+Shift+P)"}, {ControlId::Stop, "Stop", "Stop (Ctrl+T)"},
-        {ControlId::Open, "Open", "Open (Ctrl+O)"},       {ControlId::Save, "Save", "Save (Ctrl+S)"},
+        {ControlId::Open, "Open", "Open (Ctrl+O)"},          {ControlId::Save, "Save", "Save (Ctrl+S)"},
         {ControlId::About, "About", "About (F1)"},
     };
     for (const auto& c : cases) {
@@ -270,7 +268,8 @@ TEST_F(RecorderTest, EveryButtonNamesItselfAndItsKeyAndNoneTakesEnterEscapeOrSpa
     }
     for (const QShortcut* shortcut : dialog->findChildren<QShortcut*>()) {
         for (const QKeySequence& key : shortcut->keys()) {
-            for (const int taken : {int(Qt::Key_Return), int(Qt::Key_Enter), int(Qt::Key_Escape), int(Qt::Key_Space)}) {
+            for (const int taken :
+                 {int(Qt::Key_Return), int(Qt::Key_Enter), int(Qt::Key_Escape), int(Qt::Key_Space)}) {
                 EXPECT_NE(key[0].key(), taken) << key.toString().toStdString();
             }
         }
@@ -388,7 +387,8 @@ TEST_F(RecorderTest, DropsTheWindowMustNotTake) {
     Open();
     EXPECT_FALSE(DropOnto(*dialog, {QUrl::fromLocalFile(Text(talk)), QUrl::fromLocalFile(Text(other))}))
         << "two files at once";
-    EXPECT_FALSE(DropOnto(*dialog, {QUrl(QStringLiteral("https://example.org/talk.prm"))})) << "not a local file";
+    EXPECT_FALSE(DropOnto(*dialog, {QUrl(QStringLiteral("https://example.org/talk.prm"))}))
+        << "not a local file";
     RecordBlocks(1);
     EXPECT_FALSE(DropOnto(*dialog, {QUrl::fromLocalFile(Text(talk))})) << "while recording";
     StopRun();
@@ -400,9 +400,10 @@ TEST_F(RecorderTest, DropsTheWindowMustNotTake) {
 TEST_F(RecorderTest, AFileGivenToTheWindowGetsOpensChecksAndPrompt) {
     // Not a recording: refused with the reason, as Open refuses it.
     const std::filesystem::path wav = InFolder("song.wav");
-    WriteBytes(wav, std::vector<std::uint8_t>{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                               16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1f, 0, 0, 0x80, 0x3e, 0, 0,
-                                               2, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0});
+    WriteBytes(wav, std::vector<std::uint8_t>{'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
+                                              'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
+                                              1,   0,   0x40, 0x1f, 0,   0,   0x80, 0x3e, 0,   0,   2,
+                                              0,   16,  0,    'd',  'a', 't', 'a',  0,    0,   0,   0});
     Open();
     dialog->OpenFile(Text(wav));
     EXPECT_FALSE(dialog->IsPlaying());
@@ -437,7 +438,8 @@ TEST_F(RecorderTest, SaveAsWavWritesTheSoundAsHeardAndKeepsTheRecordingUnsaved) 
         EXPECT_FALSE(dialog->OnSave()) << "a WAV file is not the recording saved";
 
         const std::vector<std::uint8_t> bytes = FileBytes(wav);
-        const std::vector<std::int16_t> expected = Decode(frames, enhanced ? DecodeMode::Enhanced : DecodeMode::Plain);
+        const std::vector<std::int16_t> expected =
+            Decode(frames, enhanced ? DecodeMode::Enhanced : DecodeMode::Plain);
         ASSERT_EQ(bytes.size(), 44 + expected.size() * 2);
         EXPECT_EQ(std::memcmp(bytes.data(), "RIFF", 4), 0);
         EXPECT_EQ(LittleEndian(bytes, 4, 4), bytes.size() - 8);
