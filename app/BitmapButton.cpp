@@ -1,5 +1,8 @@
 #include "app/BitmapButton.h"
 
+#include "app/ButtonFaceDrawing.h"
+#include "app/DialogLayout.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -84,6 +87,10 @@ void CBitmapButton::paintEvent(QPaintEvent* /*event*/) {
             // Moved to a screen of another scale: the faces are made again for it.
             screenFaces = {};
             screenRatio = ratio;
+        }
+        if (screenFaces[index].isNull() && ratio > 1.0) {
+            // Drawn anew at the screen's resolution; the picture grown to it where there is no drawing.
+            screenFaces[index] = DrawButtonFace(GetControlId(*this), text(), CurrentFace(), ratio);
         }
         if (screenFaces[index].isNull()) {
             screenFaces[index] = FaceForRatio(face, ratio);

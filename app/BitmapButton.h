@@ -1,7 +1,8 @@
 // A push button drawn from four pictures, as the recorder's buttons are: its selected face while it
 // is pressed, otherwise its focused face while it holds the keyboard focus, otherwise its disabled
 // or normal face. A disabled button can still hold the recorder's focus (see CButtonStates): it then
-// carries a focus mark and shows its focused face, as the classic controls did.
+// carries a focus mark and shows its focused face, as the classic controls did. On a screen with a
+// scale factor the faces are drawn anew at its resolution (see ButtonFaceDrawing.h).
 #pragma once
 
 #include "app/DialogTemplate.h"

@@ -3,6 +3,7 @@
 // the keys and tooltips of the buttons, the folder the file dialogs start in, and Save as WAV.
 #include "RecorderFixture.h"
 #include "app/BitmapButton.h"
+#include "app/ButtonFaceDrawing.h"
 #include "app/LevelMeter.h"
 #include "app/RecorderApp.h"
 #include "app/RecorderSettings.h"
@@ -131,6 +132,59 @@ TEST(FaceForRatioTest, FacesGrowInWholeBlocksAndKeepTheirSizeOnScreen) {
             }
         }
     }
+}
+
+// True when some 2 x 2 block of device pixels at an even place is not one colour: the picture was
+// drawn finer than its pixels, not merely grown.
+bool HasDetailFinerThanAPixel(const QImage& image) {
+    for (int y = 0; y + 1 < image.height(); y += 2) {
+        for (int x = 0; x + 1 < image.width(); x += 2) {
+            const QRgb corner = image.pixel(x, y);
+            if (image.pixel(x + 1, y) != corner || image.pixel(x, y + 1) != corner ||
+                image.pixel(x + 1, y + 1) != corner) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+TEST(ButtonFaceDrawingTest, EveryFaceIsDrawnAtTheScreensResolutionAndTheStatesDiffer) {
+    const struct {
+        ControlId id;
+        const char* caption;
+    } buttons[] = {{ControlId::Play, "Play"},  {ControlId::Record, "Record"}, {ControlId::Pause, "Pause"},
+                   {ControlId::Stop, "Stop"},  {ControlId::Open, "Open"},     {ControlId::Save, "Save"},
+                   {ControlId::About, "About"}};
+    const struct {
+        qreal ratio;
+        QSize device;
+    } ratios[] = {{2.0, {122, 60}}, {1.5, {92, 45}}, {3.0, {183, 90}}};
+    using Face = CBitmapButton::Face;
+    for (const auto& button : buttons) {
+        for (const auto& r : ratios) {
+            SCOPED_TRACE(::testing::Message() << button.caption << " at " << r.ratio);
+            std::vector<QImage> faces;
+            for (const Face face : {Face::Normal, Face::Selected, Face::Focused, Face::Disabled}) {
+                const QPixmap drawn =
+                    DrawButtonFace(button.id, QString::fromUtf8(button.caption), face, r.ratio);
+                ASSERT_FALSE(drawn.isNull());
+                EXPECT_EQ(drawn.size(), r.device);
+                EXPECT_EQ(drawn.devicePixelRatio(), r.ratio);
+                faces.push_back(drawn.toImage());
+            }
+            if (r.ratio == 2.0) {
+                EXPECT_TRUE(HasDetailFinerThanAPixel(faces[0]));
+            }
+            for (std::size_t i = 0; i < faces.size(); ++i) {
+                for (std::size_t j = i + 1; j < faces.size(); ++j) {
+                    EXPECT_NE(faces[i], faces[j]) << "faces " << i << " and " << j << " look the same";
+                }
+            }
+        }
+    }
+    // A control without a drawing is left to its picture.
+    EXPECT_TRUE(DrawButtonFace(ControlId::TimeDisplay, QStringLiteral("x"), Face::Normal, 2.0).isNull());
 }
 
 TEST(LevelMeterTest, ShowsThePeakInDbfsAndMarksOnlyFullScale) {
