@@ -50,6 +50,9 @@ inline constexpr const char* kSaveDefaultSuffix = "prm";
 inline constexpr const char* kWavFilter = "WAV audio (*.wav)";
 inline constexpr const char* kWavSuffix = "wav";
 
+// The slider's name for screen readers.
+inline constexpr const char* kPositionName = "Position";
+
 // The window's context menu.
 inline constexpr const char* kEnhancedPlayback = "Enhanced playback";
 

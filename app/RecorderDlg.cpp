@@ -192,6 +192,10 @@ void CRecorderDlg::OnInitDialog() {
     slider->setPageStep(10);
     slider->setFocusPolicy(Qt::ClickFocus);
     slider->setAutoFillBackground(true); // covers the frame, as a trackbar paints its whole place
+    // Screen readers name the controls that have no caption of their own.
+    slider->setAccessibleName(QString::fromUtf8(texts::kPositionName));
+    timeDisplay->setAccessibleName(QString::fromUtf8(texts::kTimeLabel));
+    fileNameDisplay->setAccessibleName(QString::fromUtf8(texts::kFileNameLabel));
     slider->show();
 
     connect(openButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnOpen);

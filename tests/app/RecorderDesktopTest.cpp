@@ -320,6 +320,7 @@ TEST_F(RecorderTest, EveryButtonNamesItselfAndItsKeyAndNoneTakesEnterEscapeOrSpa
         EXPECT_EQ(Button(c.id).accessibleName().toStdString(), c.name);
         EXPECT_EQ(Button(c.id).toolTip().toStdString(), c.tip);
     }
+    EXPECT_EQ(dialog->Slider().accessibleName().toStdString(), "Position");
     for (const QShortcut* shortcut : dialog->findChildren<QShortcut*>()) {
         for (const QKeySequence& key : shortcut->keys()) {
             for (const int taken :
@@ -525,6 +526,25 @@ TEST_F(RecorderTest, SaveAsWavWritesTheSoundAsHeardAndKeepsTheRecordingUnsaved) 
         Close();
         script.prompts = 0;
     }
+}
+
+TEST_F(RecorderTest, ClosingWithOnlyAWavSavedKeepsTheWindowAndTheRecording) {
+    Open();
+    RecordBlocks(2);
+    StopRun();
+    // Yes at the close prompt, then WAV in the save dialog: the recording itself is still unsaved.
+    script.promptAnswers.push_back(QDialog::Accepted);
+    script.saveAnswers.push_back(Text(InFolder("share.wav")));
+    dialog->close();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->HasRecording());
+    EXPECT_TRUE(std::filesystem::exists(InFolder("share.wav")));
+    // Saved as a recording, it closes.
+    script.promptAnswers.push_back(QDialog::Accepted);
+    script.saveAnswers.push_back(Text(InFolder("kept.prm")));
+    dialog->close();
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(FileBytes(InFolder("kept.prm")).size(), 2u * 3u * kPackedFrameBytes);
 }
 
 TEST_F(RecorderTest, AWavSaveThatFailsSaysWhyAndKeepsTheRecording) {
