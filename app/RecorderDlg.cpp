@@ -349,11 +349,9 @@ void CRecorderDlg::ApplyStopped() {
                 wasRecording ? texts::kRecordingErrorTitle : texts::kPlaybackErrorTitle,
                 QString::fromUtf8(wasRecording ? texts::kRecordingError : texts::kPlaybackError).arg(why)};
         }
-        if (const std::string loss = wasRecording ? pipeline.CaptureLossText() : std::string();
-            !loss.empty()) {
+        if (const std::string loss = wasRecording ? pipeline.CaptureLossText() : std::string(); !loss.empty()) {
             // Holes in a recording are told as surely as an error, with the error when there is one.
-            const QString told =
-                QString::fromUtf8(texts::kRecordingLoss).arg(QString::fromUtf8(loss.c_str()));
+            const QString told = QString::fromUtf8(texts::kRecordingLoss).arg(QString::fromUtf8(loss.c_str()));
             if (runError) {
                 runError->text += "\n\n" + told;
             } else {

@@ -1,6 +1,6 @@
 // Runs the window's tests inside one QApplication on the offscreen platform, styled and coloured as
-// the recorder runs, with settings of their own. Listing the tests needs no application (the build lists them
-// without a display).
+// the recorder runs, with settings of their own. Listing the tests needs no application (the build
+// lists them without a display).
 #include "app/RecorderApp.h"
 
 #include <QApplication>

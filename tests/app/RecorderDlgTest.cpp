@@ -348,8 +348,7 @@ TEST_F(RecorderTest, ARecordingWithHolesSaysHowMuchSoundIsMissing) {
     dialog->OnStop();
     ASSERT_TRUE(WaitFor([&] { return !script.messages.empty(); }));
     EXPECT_EQ(script.messages[0].title.toStdString(), "Sound missing");
-    EXPECT_TRUE(script.messages[0].text.contains(
-        QStringLiteral(" s of audio could not be stored in time and is missing")))
+    EXPECT_TRUE(script.messages[0].text.contains(QStringLiteral(" s of audio could not be stored in time and is missing")))
         << script.messages[0].text.toStdString();
     EXPECT_TRUE(dialog->HasRecording()) << "the recording with its holes is kept";
 }
