@@ -1,12 +1,34 @@
 #include "app/BitmapButton.h"
 
+#include "app/ButtonFaceDrawing.h"
+#include "app/DialogLayout.h"
+
+#include <QImage>
 #include <QPainter>
 #include <QStyleOptionButton>
+
+#include <cmath>
 
 namespace velmar {
 
 QString BitmapResource(int number) {
     return QStringLiteral(":/bitmaps/%1.png").arg(number);
+}
+
+QPixmap FaceForRatio(const QPixmap& face, qreal ratio) {
+    if (face.isNull() || ratio <= 1.0) {
+        return face;
+    }
+    const int whole = static_cast<int>(std::ceil(ratio));
+    QImage grown = face.toImage().scaled(face.size() * whole, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QSize device(static_cast<int>(std::lround(face.width() * ratio)),
+                       static_cast<int>(std::lround(face.height() * ratio)));
+    if (grown.size() != device) {
+        grown = grown.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    QPixmap drawn = QPixmap::fromImage(grown);
+    drawn.setDevicePixelRatio(ratio);
+    return drawn;
 }
 
 CBitmapButton::CBitmapButton(QWidget* parent)
@@ -19,6 +41,7 @@ bool CBitmapButton::LoadBitmaps(const ButtonFaces& numbers) {
     bool loaded = true;
     for (std::size_t i = 0; i < faces.size(); ++i) {
         loaded = faces[i].load(BitmapResource(resources[i])) && loaded;
+        screenFaces[i] = QPixmap();
     }
     update();
     return loaded;
@@ -56,9 +79,23 @@ QSize CBitmapButton::sizeHint() const {
 
 void CBitmapButton::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
-    const QPixmap& face = FacePixmap(CurrentFace());
+    const auto index = static_cast<std::size_t>(CurrentFace());
+    const QPixmap& face = faces[index];
     if (!face.isNull()) {
-        painter.drawPixmap(0, 0, face);
+        const qreal ratio = devicePixelRatioF();
+        if (ratio != screenRatio) {
+            // Moved to a screen of another scale: the faces are made again for it.
+            screenFaces = {};
+            screenRatio = ratio;
+        }
+        if (screenFaces[index].isNull() && ratio > 1.0) {
+            // Drawn anew at the screen's resolution; the picture grown to it where there is no drawing.
+            screenFaces[index] = DrawButtonFace(GetControlId(*this), text(), CurrentFace(), ratio);
+        }
+        if (screenFaces[index].isNull()) {
+            screenFaces[index] = FaceForRatio(face, ratio);
+        }
+        painter.drawPixmap(0, 0, screenFaces[index]);
         return;
     }
     // Without its pictures the button still says what it is.

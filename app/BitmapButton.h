@@ -1,7 +1,8 @@
 // A push button drawn from four pictures, as the recorder's buttons are: its selected face while it
 // is pressed, otherwise its focused face while it holds the keyboard focus, otherwise its disabled
 // or normal face. A disabled button can still hold the recorder's focus (see CButtonStates): it then
-// carries a focus mark and shows its focused face, as the classic controls did.
+// carries a focus mark and shows its focused face, as the classic controls did. On a screen with a
+// scale factor the faces are drawn anew at its resolution (see ButtonFaceDrawing.h).
 #pragma once
 
 #include "app/DialogTemplate.h"
@@ -41,8 +42,16 @@ protected:
 
 private:
     std::array<QPixmap, 4> faces;
+    // The faces as drawn on the screen the button is on, made when its ratio is first seen.
+    std::array<QPixmap, 4> screenFaces;
+    qreal screenRatio = 1.0;
     bool focusMark = false;
 };
+
+// `face` for a screen of `ratio` device pixels per pixel: every pixel of the picture is grown into a
+// square block of whole device pixels (never blurred), and for a fractional ratio the result is
+// brought down smoothly to the exact device size, so that the face stays crisp at any scale.
+QPixmap FaceForRatio(const QPixmap& face, qreal ratio);
 
 // Resource path of a numbered bitmap.
 QString BitmapResource(int number);

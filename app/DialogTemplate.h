@@ -74,6 +74,31 @@ inline constexpr std::array kRecorderTemplate{
     TemplateControl{ControlId::None, ControlKind::StaticText, texts::kTimeLabel, {34, 59, 18, 10}},
 };
 
+// The input level while recording: a slim strip below every control of the template (below the
+// faces of the buttons too, which are taller than their places); the dialog grows to hold it and
+// nothing else moves.
+inline constexpr DialogUnitRect kLevelStrip{7, 99, 199, 7};
+inline constexpr DialogUnitRect kRecorderDialogWithStripSize{0, 0, kRecorderDialogSize.width,
+                                                             kLevelStrip.y + kLevelStrip.height + 3};
+
+// The keys of the buttons (in QKeySequence's portable form) besides the mouse and Space: none takes
+// Enter, Escape or Space, which keep their meaning for the dialog and the focused button. The media
+// keys of a keyboard that has them act too.
+struct ButtonShortcut {
+    ControlId id;
+    const char* key;
+    const char* mediaKey; // nullptr when there is none
+};
+inline constexpr std::array kButtonShortcuts{
+    ButtonShortcut{ControlId::Play, "Ctrl+P", "Media Play"},
+    ButtonShortcut{ControlId::Record, "Ctrl+R", "Media Record"},
+    ButtonShortcut{ControlId::Pause, "Ctrl+Shift+P", "Media Pause"},
+    ButtonShortcut{ControlId::Stop, "Ctrl+T", "Media Stop"},
+    ButtonShortcut{ControlId::Open, "Ctrl+O", nullptr},
+    ButtonShortcut{ControlId::Save, "Ctrl+S", nullptr},
+    ButtonShortcut{ControlId::About, "F1", nullptr},
+};
+
 // The save prompt: 187 x 95 units.
 inline constexpr DialogUnitRect kPromptDialogSize{0, 0, 187, 95};
 inline constexpr std::array kPromptTemplate{

@@ -46,6 +46,19 @@ inline constexpr const char* kOpenDefaultSuffix = "wav";
 inline constexpr const char* kSaveFilter = "Halvern (*.prm)";
 inline constexpr const char* kSaveDefaultSuffix = "prm";
 
+// Save's second filter: the recording as sound anyone can play, decoded as the window plays it.
+inline constexpr const char* kWavFilter = "WAV audio (*.wav)";
+inline constexpr const char* kWavSuffix = "wav";
+
+// The slider's name for screen readers.
+inline constexpr const char* kPositionName = "Position";
+
+// The window's context menu.
+inline constexpr const char* kEnhancedPlayback = "Enhanced playback";
+
+// A button's tooltip: %1 its caption, %2 its key.
+inline constexpr const char* kButtonTip = "%1 (%2)";
+
 // The About box.
 inline constexpr const char* kAboutTitle = "About";
 inline constexpr const char* kAboutText =
@@ -86,8 +99,9 @@ inline constexpr const char* kNotPlayed = "%1 is not played: %2.\n\n"
                                           "The recorder plays only its own .prm recordings.";
 
 // The recorder executable's command line.
-inline constexpr const char* kUsage = "Usage: velmar-recorder\n"
-                                      "Opens the Velmar Voice Recorder/Player window. Recordings are made "
+inline constexpr const char* kUsage = "Usage: velmar-recorder [FILE.prm]\n"
+                                      "Opens the Velmar Voice Recorder/Player window, and plays FILE.prm "
+                                      "when one is given, as Open would. Recordings are made "
                                       "into prm.tmp in the current folder until saved (prm-2.tmp, "
                                       "prm-3.tmp, ... for further windows in the same folder); one left "
                                       "there by a run that ended without closing its window is offered "

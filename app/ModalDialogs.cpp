@@ -1,6 +1,7 @@
 #include "app/ModalDialogs.h"
 
 #include "app/DialogTexts.h"
+#include "app/RecorderSettings.h"
 #include "app/SavePromptDlg.h"
 
 #include <QFileDialog>
@@ -8,6 +9,14 @@
 
 namespace velmar {
 namespace {
+
+// In the folder of the file opened or saved last; the dialog's own start (the current folder) when
+// there is none.
+void StartInLastFolder(QFileDialog& dialog) {
+    if (const QString folder = LastFolder(); !folder.isEmpty()) {
+        dialog.setDirectory(folder);
+    }
+}
 
 int RunSavePrompt(QWidget& owner) {
     CSavePromptDlg prompt(&owner);
@@ -18,6 +27,7 @@ std::optional<QString> ChooseOpenFile(QWidget& owner) {
     QFileDialog dialog(&owner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    StartInLastFolder(dialog);
     dialog.setNameFilter(QString::fromUtf8(texts::kOpenFilter));
     dialog.setDefaultSuffix(QString::fromUtf8(texts::kOpenDefaultSuffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
@@ -30,8 +40,16 @@ std::optional<QString> ChooseSaveFile(QWidget& owner) {
     QFileDialog dialog(&owner);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QString::fromUtf8(texts::kSaveFilter));
+    StartInLastFolder(dialog);
+    const QString wavFilter = QString::fromUtf8(texts::kWavFilter);
+    dialog.setNameFilters({QString::fromUtf8(texts::kSaveFilter), wavFilter});
     dialog.setDefaultSuffix(QString::fromUtf8(texts::kSaveDefaultSuffix));
+    // A name typed without an extension gets the one of the kind chosen.
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog, [&dialog, wavFilter](const QString& filter) {
+            dialog.setDefaultSuffix(
+                QString::fromUtf8(filter == wavFilter ? texts::kWavSuffix : texts::kSaveDefaultSuffix));
+        });
     // Replacing an existing file is confirmed in the dialog (Qt asks by default).
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;

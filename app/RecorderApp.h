@@ -3,6 +3,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QStringList>
+
+#include <optional>
 
 namespace velmar {
 
@@ -15,9 +18,22 @@ public:
     // of its own to run afterwards.
     bool InitInstance();
 
+    // Set when the command line could not be used: InitInstance then opens no window.
+    int ExitCode() const { return exitCode; }
+
 private:
     QApplication application;
+    int exitCode = 0;
 };
+
+// The program's own arguments (the toolkit's are taken out before): at most one file to open and
+// play at start; `error` says what is wrong with them otherwise.
+struct RecorderArguments {
+    std::optional<QString> file;
+    QString error;
+};
+// `arguments` without the program's name.
+RecorderArguments ParseRecorderArguments(const QStringList& arguments);
 
 // The colours of every dialog of the application: light grey background, black text.
 QPalette DialogPalette();

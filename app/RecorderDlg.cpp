@@ -3,23 +3,33 @@
 #include "app/BitmapButton.h"
 #include "app/DialogLayout.h"
 #include "app/DialogTexts.h"
+#include "app/LevelMeter.h"
+#include "app/RecorderSettings.h"
 #include "app/RecordingCopy.h"
 #include "app/TimeText.h"
 #include "audio/AudioDevice.h"
 #include "pipeline/Conversions.h"
 #include "pipeline/RecordingFileCheck.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDir>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QUrl>
 
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <filesystem>
@@ -96,7 +106,7 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<CAudioBackend> backend, ModalDialogs 
     // The dialog template: font, title, size and controls in tab order.
     setFont(DialogFont());
     setWindowTitle(QString::fromUtf8(texts::kDialogTitle));
-    setFixedSize(DialogUnitsToPixels(kRecorderDialogSize, font()).size());
+    setFixedSize(DialogUnitsToPixels(kRecorderDialogWithStripSize, font()).size());
     for (const TemplateControl& control : kRecorderTemplate) {
         if (control.kind != ControlKind::BitmapButton) {
             CreateTemplateControl(*this, control);
@@ -116,6 +126,17 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<CAudioBackend> backend, ModalDialogs 
     aboutButton = &Button(ControlId::About);
     timeDisplay = qobject_cast<QLabel*>(FindControl(*this, ControlId::TimeDisplay));
     fileNameDisplay = qobject_cast<QLabel*>(FindControl(*this, ControlId::FileName));
+
+    levelMeter = new CLevelMeter(this); // owned by the dialog
+    levelMeter->setGeometry(DialogUnitsToPixels(kLevelStrip, font()));
+    levelMeter->hide();
+
+    enhancedPlayback = new QAction(QString::fromUtf8(texts::kEnhancedPlayback), this);
+    enhancedPlayback->setCheckable(true);
+    enhancedPlayback->setChecked(PlaybackMode() == DecodeMode::Enhanced);
+    connect(enhancedPlayback, &QAction::toggled, this,
+            [](bool on) { SetPlaybackMode(on ? DecodeMode::Enhanced : DecodeMode::Plain); });
+    setAcceptDrops(true);
 
     icon = LoadApplicationIcon();
 
@@ -171,6 +192,10 @@ void CRecorderDlg::OnInitDialog() {
     slider->setPageStep(10);
     slider->setFocusPolicy(Qt::ClickFocus);
     slider->setAutoFillBackground(true); // covers the frame, as a trackbar paints its whole place
+    // Screen readers name the controls that have no caption of their own.
+    slider->setAccessibleName(QString::fromUtf8(texts::kPositionName));
+    timeDisplay->setAccessibleName(QString::fromUtf8(texts::kTimeLabel));
+    fileNameDisplay->setAccessibleName(QString::fromUtf8(texts::kFileNameLabel));
     slider->show();
 
     connect(openButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnOpen);
@@ -182,6 +207,7 @@ void CRecorderDlg::OnInitDialog() {
     connect(slider, &CPositionSlider::Notified, this, &CRecorderDlg::OnHScroll);
     connect(aboutButton, &QAbstractButton::clicked, this, &CRecorderDlg::OnAbout);
     focusConnection = connect(qApp, &QApplication::focusChanged, this, &CRecorderDlg::OnFocusChanged);
+    AddShortcuts();
 
     buttonStates.Attach(playButton, recordButton, pauseButton, stopButton, openButton, saveButton,
                         aboutButton, slider);
@@ -222,12 +248,26 @@ void CRecorderDlg::SetSliderPercent(int positionPercent) {
     QueueReport(ReportKind::SliderPercent, positionPercent);
 }
 
+void CRecorderDlg::ShowInputLevel(int peak) {
+    QueueReport(ReportKind::InputLevel, peak);
+}
+
 void CRecorderDlg::QueueReport(ReportKind kind, int value) {
     bool wake = false;
     {
         std::lock_guard lock(reportMutex);
         wake = pendingReports.empty();
-        pendingReports.push_back({kind, value});
+        const auto waitingLevel =
+            kind != ReportKind::InputLevel
+                ? pendingReports.end()
+                : std::find_if(pendingReports.begin(), pendingReports.end(),
+                               [](const Report& report) { return report.kind == ReportKind::InputLevel; });
+        if (waitingLevel != pendingReports.end()) {
+            // A busy window thread sees the loudest peak since it last looked, not a backlog of them.
+            waitingLevel->value = std::max(waitingLevel->value, value);
+        } else {
+            pendingReports.push_back({kind, value});
+        }
     }
     // One wake-up per batch: the window's thread takes everything queued when it runs. The method is
     // named rather than given as a member pointer so that the queued call is built inside Qt; a
@@ -260,6 +300,9 @@ void CRecorderDlg::DeliverReports() {
         case ReportKind::SliderPercent:
             ApplySliderPercent(report.value);
             break;
+        case ReportKind::InputLevel:
+            ApplyInputLevel(report.value);
+            break;
         }
     }
     // The message box runs its own event loop, so it comes after the whole batch is applied.
@@ -271,6 +314,7 @@ void CRecorderDlg::DeliverReports() {
 }
 
 void CRecorderDlg::ApplyStopped() {
+    levelMeter->hide();
     if (!closing) {
         const bool wasRecording = recording;
         if (wasRecording) {
@@ -349,6 +393,18 @@ void CRecorderDlg::ApplySliderPercent(int positionPercent) {
     MoveSlider(positionPercent);
 }
 
+void CRecorderDlg::ApplyInputLevel(int peak) {
+    if (closing || !recording) {
+        return;
+    }
+    levelMeter->ShowPeak(peak);
+}
+
+std::size_t CRecorderDlg::PendingReportCount() {
+    std::lock_guard lock(reportMutex);
+    return pendingReports.size();
+}
+
 // ---- Transport --------------------------------------------------------------------------------
 
 void CRecorderDlg::OnPlay() {
@@ -359,7 +415,7 @@ void CRecorderDlg::OnPlay() {
     if (!hasRecording && !CheckPlayable(path, shownName)) {
         return;
     }
-    if (!pipeline.StartPlayback(path, sliderPos)) {
+    if (!pipeline.StartPlayback(path, sliderPos, PlaybackMode())) {
         ShowStartFailure(false, shownName);
         return;
     }
@@ -402,6 +458,8 @@ void CRecorderDlg::OnRecord() {
     positionTenths = 0;
     positionText = FormatTenths(0);
     buttonStates.SetRecording();
+    levelMeter->Reset();
+    levelMeter->show();
     MoveSlider(0);
     totalText.clear();
     fileName = QString::fromUtf8(texts::kNoFileName);
@@ -437,6 +495,14 @@ void CRecorderDlg::EnterStoppedState(bool ended) {
 // ---- Files ------------------------------------------------------------------------------------
 
 void CRecorderDlg::OnOpen() {
+    OpenChosen(std::nullopt);
+}
+
+void CRecorderDlg::OpenFile(const QString& path) {
+    OpenChosen(path);
+}
+
+void CRecorderDlg::OpenChosen(std::optional<QString> given) {
     if (hasRecording && PromptSave()) {
         // The user presses Open again once the recording is saved.
         OnSave();
@@ -444,12 +510,14 @@ void CRecorderDlg::OnOpen() {
     }
     sliderPos = 0;
     MoveSlider(0);
-    if (const std::optional<QString> chosen = dialogs.chooseOpenFile(*this)) {
+    const std::optional<QString> chosen = given ? given : dialogs.chooseOpenFile(*this);
+    if (chosen) {
         const std::string path = ToFileSystemPath(*chosen);
         sliderPos = slider->value();
+        RememberFolderOf(*chosen);
         // Refused or not started, the window stays as it was, an unsaved recording included.
         if (CheckPlayable(path, *chosen)) {
-            if (pipeline.StartPlayback(path, sliderPos)) {
+            if (pipeline.StartPlayback(path, sliderPos, PlaybackMode())) {
                 filePath = path;
                 fileName = QFileInfo(*chosen).fileName();
                 buttonStates.SetOpened();
@@ -480,6 +548,17 @@ bool CRecorderDlg::OnSave() {
     bool saved = false;
     if (const std::optional<QString> chosen = dialogs.chooseSaveFile(*this)) {
         const std::string target = ToFileSystemPath(*chosen);
+        RememberFolderOf(*chosen);
+        if (IsWavName(*chosen)) {
+            // Sound to share, decoded as the window plays it; the recording itself is still to be
+            // saved as a recording, so everything else stays as it was.
+            const CopyOutcome outcome = ExportRecordingAsWav(tempPath, target, PlaybackMode());
+            if (!outcome.Succeeded()) {
+                ShowSaveFailure(*chosen, outcome);
+            }
+            paused = false;
+            return false;
+        }
         const CopyOutcome outcome = CopyRecording(tempPath, target);
         if (outcome.Succeeded()) {
             // The saved copy is on the disk; the working file stays the window's, empty.
@@ -590,6 +669,66 @@ void CRecorderDlg::OnCancel() {
     reject();
 }
 
+void CRecorderDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(enhancedPlayback);
+    menu.exec(event->globalPos());
+}
+
+std::optional<QString> CRecorderDlg::DroppedFile(const QMimeData* mime) const {
+    // Only when Open could be pressed, and only one file: the window plays one file at a time.
+    if (mime == nullptr || !mime->hasUrls() || mime->urls().size() != 1 || !openButton->isEnabled()) {
+        return std::nullopt;
+    }
+    const QUrl url = mime->urls().constFirst();
+    if (!url.isLocalFile()) {
+        return std::nullopt;
+    }
+    return url.toLocalFile();
+}
+
+void CRecorderDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (DroppedFile(event->mimeData())) {
+        event->acceptProposedAction();
+    }
+}
+
+void CRecorderDlg::dropEvent(QDropEvent* event) {
+    const std::optional<QString> file = DroppedFile(event->mimeData());
+    if (!file) {
+        return;
+    }
+    event->acceptProposedAction();
+    // Opened once the drop has ended: the prompt or a message must not run inside the drag.
+    QTimer::singleShot(0, this, [this, path = *file] {
+        if (openButton->isEnabled() && !closing) {
+            OpenFile(path);
+        }
+    });
+}
+
+void CRecorderDlg::AddShortcuts() {
+    for (const ButtonShortcut& shortcut : kButtonShortcuts) {
+        CBitmapButton& button = Button(shortcut.id);
+        const QKeySequence key(QString::fromLatin1(shortcut.key));
+        QList<QKeySequence> keys{key};
+        if (shortcut.mediaKey != nullptr) {
+            keys.append(QKeySequence(QString::fromLatin1(shortcut.mediaKey)));
+        }
+        auto* action = new QShortcut(this); // owned by the dialog
+        action->setKeys(keys);
+        // As a click: only an enabled button acts, and the focus stays where it is.
+        connect(action, &QShortcut::activated, &button, [&button] {
+            if (button.isEnabled()) {
+                button.click();
+            }
+        });
+        button.setToolTip(
+            QString::fromUtf8(texts::kButtonTip).arg(button.text(), key.toString(QKeySequence::NativeText)));
+        button.setAccessibleName(button.text());
+    }
+}
+
 void CRecorderDlg::keyPressEvent(QKeyEvent* event) {
     // Bitmap buttons never take Enter (Space presses them): Enter is always the OK command.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -672,6 +811,10 @@ void CRecorderDlg::ShowTimeText(const QString& text) {
 
 void CRecorderDlg::ShowFileName() {
     fileNameDisplay->setText(fileName);
+}
+
+bool IsWavName(const QString& path) {
+    return QFileInfo(path).suffix().compare(QString::fromUtf8(texts::kWavSuffix), Qt::CaseInsensitive) == 0;
 }
 
 QString CRecorderDlg::TimeDisplayText() const {

@@ -29,13 +29,19 @@
 #include <optional>
 #include <string>
 
+class QAction;
 class QLabel;
+class QMimeData;
 
 namespace velmar {
 
 class CAudioBackend;
 class CBitmapButton;
+class CLevelMeter;
 struct CopyOutcome;
+
+// True for a name Save writes as a WAV file rather than as a recording.
+bool IsWavName(const QString& path);
 
 class CRecorderDlg : public QDialog, public CPipelineReports {
     Q_OBJECT
@@ -54,6 +60,8 @@ public:
     void ShowDuration(int durationTenths) override;
     void ShowElapsed(int elapsedTenths) override;
     void SetSliderPercent(int positionPercent) override;
+    // Queued as the other reports, but at most one waits at a time: a new peak joins the waiting one.
+    void ShowInputLevel(int peak) override;
 
     // --- Handlers, on the window's thread. ---
     void OnPlay();
@@ -61,6 +69,9 @@ public:
     void OnPause();
     void OnStop();
     void OnOpen();
+    // Opens and plays `path` as Open does with a file chosen in its dialog (the save prompt first, the
+    // same checks): a file given on the command line or dropped on the window.
+    void OpenFile(const QString& path);
     // True when the recording was saved.
     bool OnSave();
     void OnAbout();
@@ -93,15 +104,24 @@ public:
     CPositionSlider& Slider() const { return *slider; }
     const QIcon& Icon() const { return icon; }
     const CPipeline& Pipeline() const { return pipeline; }
+    CLevelMeter& LevelMeter() const { return *levelMeter; }
+    // The checkable "Enhanced playback" entry of the window's context menu.
+    QAction& EnhancedPlaybackAction() const { return *enhancedPlayback; }
+    // Reports queued by the worker threads and not yet applied.
+    std::size_t PendingReportCount();
 
 protected:
     // The close request (close box, system menu, Alt+F4): OnClose, then the dialog ends.
     void closeEvent(QCloseEvent* event) override;
     // Enter runs OnOK, Escape OnCancel.
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // A single local file dropped while Open is enabled is opened as Open opens it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
-    enum class ReportKind { Stopped, Duration, Elapsed, SliderPercent };
+    enum class ReportKind { Stopped, Duration, Elapsed, SliderPercent, InputLevel };
     struct Report {
         ReportKind kind;
         int value;
@@ -128,6 +148,12 @@ private:
     void ApplyDuration(int durationTenths);
     void ApplyElapsed(int elapsedTenths);
     void ApplySliderPercent(int positionPercent);
+    void ApplyInputLevel(int peak);
+    // The file a drop carries, when the window takes it.
+    std::optional<QString> DroppedFile(const QMimeData* mime) const;
+    void AddShortcuts();
+    // Open with the file given, or with the one chosen in the open dialog when none is.
+    void OpenChosen(std::optional<QString> given);
 
     void MoveSlider(int percent);
     void ShowTimeText(const QString& text);
@@ -179,6 +205,8 @@ private:
     int positionTenths = 0;
     int sliderPos = 0; // slider position last read, 0 .. 100
     QIcon icon;
+    CLevelMeter* levelMeter = nullptr;   // owned by the dialog, shown while recording
+    QAction* enhancedPlayback = nullptr; // owned by the dialog
 
     // What a recording replaces, put back when it ends without a single frame.
     struct BeforeRecording {

@@ -1,11 +1,15 @@
 #include "app/RecordingCopy.h"
 
+#include "codec/CodecConstants.h"
+#include "codec/PostFilter.h"
+#include "codec/SpeechCodec.h"
 #include "pipeline/FileDescriptor.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -14,6 +18,20 @@
 
 namespace velmar {
 namespace {
+
+// Reads exactly `count` bytes: 0, the errno, or -1 when the file ended first.
+int ReadExactly(CFileDescriptor& file, void* data, std::size_t count) {
+    const ssize_t got = file.ReadFully(data, count);
+    if (got < 0) {
+        return errno;
+    }
+    return static_cast<std::size_t>(got) < count ? -1 : 0;
+}
+
+// Writes all `count` bytes: 0 or the errno.
+int WriteAll(CFileDescriptor& file, const void* data, std::size_t count) {
+    return file.WriteFully(data, count) ? 0 : errno;
+}
 
 CopyOutcome Failed(CopyFailure failure, int systemError) {
     return CopyOutcome{failure, systemError < 0 ? 0 : systemError};
@@ -64,9 +82,11 @@ CFileDescriptor CreateBeside(const std::string& target, std::string& created, in
     return CFileDescriptor();
 }
 
-} // namespace
-
-CopyOutcome CopyRecording(const std::string& source, const std::string& target) {
+// Writes what `writeContent` makes of `source` into a new file beside `target`, flushes it and
+// renames it over `target`; on any failure the new file is removed and `target` is left as it was.
+template <typename WriteContent>
+CopyOutcome WriteBesideAndReplace(const std::string& source, const std::string& target,
+                                  WriteContent writeContent) {
     CFileDescriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!input.IsOpen()) {
         return Failed(CopyFailure::OpenSource, errno);
@@ -102,25 +122,8 @@ CopyOutcome CopyRecording(const std::string& source, const std::string& target) 
         (void)::fchmod(output.Get(), targetInfo.st_mode & 07777);
     }
 
-    const auto size = static_cast<std::int64_t>(sourceInfo.st_size);
-    std::array<std::uint8_t, kSaveChunkBytes> buffer{};
-    const std::int64_t wholeChunks = size / kSaveChunkBytes;
-    const auto rest = static_cast<std::size_t>(size % kSaveChunkBytes);
-    for (std::int64_t chunk = 0; chunk <= wholeChunks; ++chunk) {
-        const std::size_t count = chunk < wholeChunks ? buffer.size() : rest;
-        if (count == 0) {
-            break;
-        }
-        const ssize_t got = input.ReadFully(buffer.data(), count);
-        if (got < 0) {
-            return fail(CopyFailure::Read, errno);
-        }
-        if (static_cast<std::size_t>(got) < count) {
-            return fail(CopyFailure::Read, -1); // the recording ended before its size said
-        }
-        if (!output.WriteFully(buffer.data(), count)) {
-            return fail(CopyFailure::Write, errno);
-        }
+    if (const CopyOutcome written = writeContent(input, sourceInfo, output); !written.Succeeded()) {
+        return fail(written.failure, written.systemError);
     }
     // On the disk before it takes the target's name: a crash then leaves the old file or the new one.
     if (::fsync(output.Get()) != 0) {
@@ -142,6 +145,100 @@ CopyOutcome CopyRecording(const std::string& source, const std::string& target) 
         (void)::fsync(folder.Get());
     }
     return CopyOutcome{};
+}
+
+// The recording byte for byte, 1000 bytes at a time.
+CopyOutcome CopyBytes(CFileDescriptor& input, const struct stat& sourceInfo, CFileDescriptor& output) {
+    const auto size = static_cast<std::int64_t>(sourceInfo.st_size);
+    std::array<std::uint8_t, kSaveChunkBytes> buffer{};
+    const std::int64_t wholeChunks = size / kSaveChunkBytes;
+    const auto rest = static_cast<std::size_t>(size % kSaveChunkBytes);
+    for (std::int64_t chunk = 0; chunk <= wholeChunks; ++chunk) {
+        const std::size_t count = chunk < wholeChunks ? buffer.size() : rest;
+        if (count == 0) {
+            break;
+        }
+        if (const int error = ReadExactly(input, buffer.data(), count); error != 0) {
+            return Failed(CopyFailure::Read, error);
+        }
+        if (const int error = WriteAll(output, buffer.data(), count); error != 0) {
+            return Failed(CopyFailure::Write, error);
+        }
+    }
+    return CopyOutcome{};
+}
+
+void PutLittleEndian(std::uint8_t* at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+// The recording's whole frames decoded into an 8 kHz 16-bit mono WAV file; a fragment of a frame at
+// the end (a recording cut short) is left out, as playback leaves it out.
+CopyOutcome DecodeToWav(CFileDescriptor& input, const struct stat& sourceInfo, CFileDescriptor& output,
+                        DecodeMode mode) {
+    const auto frames = static_cast<std::uint64_t>(sourceInfo.st_size) / kPackedFrameBytes;
+    constexpr std::uint64_t kBytesPerFrame = kFrameSamples * sizeof(std::int16_t);
+    constexpr std::uint64_t kLargestData = 0xFFFFFFFFull - kWavHeaderBytes;
+    if (frames * kBytesPerFrame > kLargestData) {
+        return Failed(CopyFailure::Write, EFBIG); // beyond what a WAV file can say it holds
+    }
+    const auto dataBytes = static_cast<std::uint32_t>(frames * kBytesPerFrame);
+    std::array<std::uint8_t, kWavHeaderBytes> header{};
+    const auto put = [&](int at, const char* tag) { std::copy(tag, tag + 4, header.begin() + at); };
+    put(0, "RIFF");
+    PutLittleEndian(&header[4], dataBytes + kWavHeaderBytes - 8, 4);
+    put(8, "WAVE");
+    put(12, "fmt ");
+    PutLittleEndian(&header[16], 16, 4);
+    PutLittleEndian(&header[20], 1, 2); // PCM
+    PutLittleEndian(&header[22], 1, 2); // mono
+    PutLittleEndian(&header[24], kSampleRate, 4);
+    PutLittleEndian(&header[28], kSampleRate * 2, 4);
+    PutLittleEndian(&header[32], 2, 2);
+    PutLittleEndian(&header[34], 16, 2);
+    put(36, "data");
+    PutLittleEndian(&header[40], dataBytes, 4);
+    if (const int error = WriteAll(output, header.data(), header.size()); error != 0) {
+        return Failed(CopyFailure::Write, error);
+    }
+    // Decoded as playback decodes: a fresh decoder (and post-filter) over every frame in order.
+    const auto codec = std::make_unique<CSpeechCodec>();
+    CPostFilter postFilter;
+    std::array<std::uint8_t, kPackedFrameBytes> frame{};
+    std::array<std::int16_t, kFrameSamples> samples{};
+    std::array<std::uint8_t, kBytesPerFrame> bytes{};
+    for (std::uint64_t i = 0; i < frames; ++i) {
+        if (const int error = ReadExactly(input, frame.data(), frame.size()); error != 0) {
+            return Failed(CopyFailure::Read, error);
+        }
+        if (mode == DecodeMode::Enhanced) {
+            DecodeEnhancedFrame(*codec, postFilter, frame, samples);
+        } else {
+            codec->DecodeFrame(frame, samples, 0);
+        }
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            PutLittleEndian(&bytes[2 * k], static_cast<std::uint16_t>(samples[k]), 2);
+        }
+        if (const int error = WriteAll(output, bytes.data(), bytes.size()); error != 0) {
+            return Failed(CopyFailure::Write, error);
+        }
+    }
+    return CopyOutcome{};
+}
+
+} // namespace
+
+CopyOutcome CopyRecording(const std::string& source, const std::string& target) {
+    return WriteBesideAndReplace(source, target, CopyBytes);
+}
+
+CopyOutcome ExportRecordingAsWav(const std::string& source, const std::string& target, DecodeMode mode) {
+    return WriteBesideAndReplace(
+        source, target, [mode](CFileDescriptor& input, const struct stat& info, CFileDescriptor& output) {
+            return DecodeToWav(input, info, output, mode);
+        });
 }
 
 } // namespace velmar

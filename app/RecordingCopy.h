@@ -4,11 +4,14 @@
 // to replace is left as it was, and the recording itself is never touched.
 #pragma once
 
+#include "codec/PostFilter.h"
+
 #include <string>
 
 namespace velmar {
 
 inline constexpr int kSaveChunkBytes = 1000;
+inline constexpr int kWavHeaderBytes = 44;
 
 enum class CopyFailure {
     None,
@@ -31,5 +34,10 @@ struct CopyOutcome {
 // replaced where the link leads. Refuses a target that is the source itself (same file by device and
 // inode). An existing target keeps its permissions.
 [[nodiscard]] CopyOutcome CopyRecording(const std::string& source, const std::string& target);
+
+// Writes the recording's whole frames, decoded as `mode` plays them, into `target` as an 8 kHz 16-bit
+// mono WAV file (a 44-byte header, then the samples), as safely as CopyRecording writes a copy.
+[[nodiscard]] CopyOutcome ExportRecordingAsWav(const std::string& source, const std::string& target,
+                                               DecodeMode mode);
 
 } // namespace velmar

@@ -14,5 +14,5 @@ int main(int argc, char** argv) {
     }
     velmar::CRecorderApp app(argc, argv);
     app.InitInstance();
-    return 0;
+    return app.ExitCode();
 }

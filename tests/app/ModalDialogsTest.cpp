@@ -5,14 +5,18 @@
 
 #include "app/DialogLayout.h"
 #include "app/DialogTemplate.h"
+#include "app/RecorderSettings.h"
 #include "app/SavePromptDlg.h"
 #include "support/TestData.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -131,12 +135,44 @@ TEST(PlatformDialogs, SaveDialogAsksBeforeReplacingAndAddsPrm) {
         auto* dialog = qobject_cast<QFileDialog*>(&modal);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Halvern (*.prm)")});
+        EXPECT_EQ(dialog->nameFilters(),
+                  (QStringList{QStringLiteral("Halvern (*.prm)"), QStringLiteral("WAV audio (*.wav)")}));
         EXPECT_EQ(dialog->defaultSuffix().toStdString(), "prm");
         EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        // A name typed without an extension gets the one of the kind chosen.
+        dialog->selectNameFilter(QStringLiteral("WAV audio (*.wav)"));
+        emit dialog->filterSelected(QStringLiteral("WAV audio (*.wav)"));
+        EXPECT_EQ(dialog->defaultSuffix().toStdString(), "wav");
+        emit dialog->filterSelected(QStringLiteral("Halvern (*.prm)"));
+        EXPECT_EQ(dialog->defaultSuffix().toStdString(), "prm");
         dialog->reject();
     });
     EXPECT_EQ(PlatformDialogs().chooseSaveFile(owner), std::nullopt) << "cancelled";
+}
+
+TEST(PlatformDialogs, BothFileDialogsStartInTheFolderUsedLast) {
+    // Two folders in turn, so that the dialog's own memory of where it was cannot pass for ours.
+    const QTemporaryDir first;
+    const QTemporaryDir second;
+    QWidget owner;
+    owner.show();
+    for (const QTemporaryDir* used : {&first, &second, &first}) {
+        RememberFolderOf(used->filePath(QStringLiteral("talk.prm")));
+        for (const bool save : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << used->path().toStdString() << (save ? " save" : " open"));
+            WhenModal([&](QWidget& modal) {
+                auto* dialog = qobject_cast<QFileDialog*>(&modal);
+                ASSERT_NE(dialog, nullptr);
+                EXPECT_EQ(QDir(dialog->directory()), QDir(used->path()))
+                    << dialog->directory().path().toStdString();
+                dialog->reject();
+            });
+            EXPECT_EQ(save ? PlatformDialogs().chooseSaveFile(owner)
+                           : PlatformDialogs().chooseOpenFile(owner),
+                      std::nullopt);
+        }
+    }
+    QSettings().clear();
 }
 
 TEST(PlatformDialogs, MessageBoxShowsTitleTextAndOk) {

@@ -4,6 +4,7 @@
 #include "RecorderFixture.h"
 #include "app/BitmapButton.h"
 #include "app/DialogLayout.h"
+#include "app/LevelMeter.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -50,7 +51,14 @@ TEST_F(RecorderTest, OpensIdleWithItsTitleTextsAndFocusOnOpen) {
 TEST_F(RecorderTest, ControlsSitWhereTheTemplatePutsThemInDialogUnits) {
     Open();
     const QFont font = dialog->font();
-    EXPECT_EQ(dialog->size(), DialogUnitsToPixels({0, 0, 213, 100}, font).size());
+    // The template's 213 x 100 units, and below them the level strip, which moves no control.
+    EXPECT_EQ(dialog->size(), DialogUnitsToPixels({0, 0, 213, 109}, font).size());
+    EXPECT_EQ(dialog->LevelMeter().geometry(), DialogUnitsToPixels({7, 99, 199, 7}, font));
+    for (const QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (control != &dialog->LevelMeter()) {
+            EXPECT_LT(control->geometry().bottom(), dialog->LevelMeter().y()) << "below every control";
+        }
+    }
     struct Place {
         ControlId id;
         DialogUnitRect rect;

@@ -2,6 +2,7 @@
 // the times it shows on the way; and pictures of the window in its idle, recording and playing
 // states (written to $VELMAR_SCREENSHOT_DIR when set, else into the test's folder).
 #include "RecorderFixture.h"
+#include "app/LevelMeter.h"
 
 #include <QImage>
 #include <QPixmap>
@@ -60,9 +61,18 @@ std::filesystem::path ScreenshotFolder(const std::filesystem::path& fallback) {
     return dir != nullptr && *dir != '\0' ? std::filesystem::path(dir) : fallback;
 }
 
+// The shots are taken at the screen's scale (QT_SCALE_FACTOR=2 gives 2x shots) and named for it:
+// "recorder-idle.png" at 1x, "recorder-idle@2x.png" at 2x.
+std::string ShotName(const char* name, const QWidget& window) {
+    const qreal ratio = window.devicePixelRatioF();
+    return ratio == 1.0 ? std::string(name) + ".png"
+                        : std::string(name) + "@" + QString::number(ratio).toStdString() + "x.png";
+}
+
 void SaveShot(QWidget& window, const std::filesystem::path& path) {
     const QPixmap shot = window.grab();
-    ASSERT_EQ(shot.size(), window.size());
+    ASSERT_EQ(shot.deviceIndependentSize().toSize(), window.size());
+    ASSERT_EQ(shot.size(), window.size() * window.devicePixelRatioF());
     ASSERT_TRUE(shot.save(QString::fromStdString(path.string()), "PNG")) << path;
 }
 
@@ -73,10 +83,11 @@ TEST_F(RecorderTest, ScreenshotsOfTheIdleRecordingAndPlayingWindow) {
     dialog->activateWindow();
     (void)QTest::qWaitForWindowActive(dialog.get(), 2000);
 
-    SaveShot(*dialog, out / "recorder-idle.png");
+    SaveShot(*dialog, out / ShotName("recorder-idle", *dialog));
 
     RecordBlocks(45); // about four seconds
-    SaveShot(*dialog, out / "recorder-recording.png");
+    ASSERT_TRUE(WaitFor([&] { return dialog->LevelMeter().BarFraction() > 0.0; })) << "the level strip shows";
+    SaveShot(*dialog, out / ShotName("recorder-recording", *dialog));
     StopRun();
 
     script.saveAnswers.push_back(Text(InFolder("interview.prm")));
@@ -84,12 +95,13 @@ TEST_F(RecorderTest, ScreenshotsOfTheIdleRecordingAndPlayingWindow) {
     dialog->Slider().setValue(40);
     dialog->OnPlay();
     ASSERT_TRUE(WaitFor([&] { return dialog->Slider().value() >= 45; }));
-    SaveShot(*dialog, out / "recorder-playing.png");
+    SaveShot(*dialog, out / ShotName("recorder-playing", *dialog));
     StopRun();
 
-    for (const char* name : {"recorder-idle.png", "recorder-recording.png", "recorder-playing.png"}) {
-        const QImage image(QString::fromStdString((out / name).string()));
-        EXPECT_EQ(image.size(), dialog->size()) << name;
+    for (const char* name : {"recorder-idle", "recorder-recording", "recorder-playing"}) {
+        const std::string file = ShotName(name, *dialog);
+        const QImage image(QString::fromStdString((out / file).string()));
+        EXPECT_EQ(image.size(), dialog->size() * dialog->devicePixelRatioF()) << file;
     }
 }
 

@@ -16,5 +16,14 @@ TEST(RecorderExecutable, HelpSaysWhatItIsAndOpensNoWindow) {
     }
 }
 
+TEST(RecorderExecutable, ACommandLineItCannotUseIsRefusedWithoutAWindow) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"a.prm", "b.prm"}}) {
+        const test::ProcessResult result = test::RunProcess(VELMAR_RECORDER, arguments);
+        EXPECT_EQ(result.exitCode, 2) << arguments.front();
+        EXPECT_NE(result.err.find("Usage: velmar-recorder [FILE.prm]"), std::string::npos) << result.err;
+    }
+}
+
 } // namespace
 } // namespace velmar

@@ -7,6 +7,7 @@
 #include "pipeline/PipelineConstants.h"
 
 #include <QDialog>
+#include <QSettings>
 #include <QTest>
 
 #include <cmath>
@@ -73,6 +74,8 @@ RecorderTest::RecorderTest()
     : previousFolder(std::filesystem::current_path()) {
     // The window keeps its temporary recording in the current folder.
     std::filesystem::current_path(folder.Path());
+    // Every test starts from the defaults (the test program's own settings, never the user's).
+    QSettings().clear();
 }
 
 RecorderTest::~RecorderTest() {

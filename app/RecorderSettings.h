@@ -1,0 +1,21 @@
+// What the recorder remembers between sessions, in the user's settings (QSettings under the
+// application's organisation and name): whether playback is enhanced, and the folder the file
+// dialogs used last. Reads and writes are on the window's thread.
+#pragma once
+
+#include "codec/PostFilter.h"
+
+#include <QString>
+
+namespace velmar {
+
+// Enhanced unless the user turned it off.
+DecodeMode PlaybackMode();
+void SetPlaybackMode(DecodeMode mode);
+
+// The folder of the file opened or saved last; empty when none was, or it is gone.
+QString LastFolder();
+// Remembers the folder that holds `chosenFile`.
+void RememberFolderOf(const QString& chosenFile);
+
+} // namespace velmar
