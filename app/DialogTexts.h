@@ -55,6 +55,10 @@ inline constexpr const char* kPositionName = "Position";
 
 // The window's context menu.
 inline constexpr const char* kEnhancedPlayback = "Enhanced playback";
+// How hard the encoder searches while recording, effort 0, 1 and 2; an effort this machine cannot
+// keep up with is offered disabled, with the reason.
+inline constexpr const char* kEffortNames[] = {"Standard", "Better", "Best"};
+inline constexpr const char* kEffortTooSlow = "%1 (too slow on this computer)";
 
 // A button's tooltip: %1 its caption, %2 its key.
 inline constexpr const char* kButtonTip = "%1 (%2)";

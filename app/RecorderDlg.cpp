@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QActionGroup>
 #include <QMenu>
 #include <QMimeData>
 #include <QShortcut>
@@ -136,6 +137,25 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<CAudioBackend> backend, ModalDialogs 
     enhancedPlayback->setChecked(PlaybackMode() == DecodeMode::Enhanced);
     connect(enhancedPlayback, &QAction::toggled, this,
             [](bool on) { SetPlaybackMode(on ? DecodeMode::Enhanced : DecodeMode::Plain); });
+    // The recording effort: measured here once, so that a slow machine never records at an effort
+    // whose encoder would fall behind the sound card.
+    std::array<double, kWindowEfforts> factors{};
+    for (int effort = 0; effort < kWindowEfforts; ++effort) {
+        factors[static_cast<std::size_t>(effort)] = effort == 0 ? kRequiredRealTime : MeasureRealTimeFactor(effort);
+    }
+    effortAllowed = AllowedEfforts(factors);
+    auto* efforts = new QActionGroup(this); // owned by the dialog
+    for (int effort = 0; effort < kWindowEfforts; ++effort) {
+        const QString name = QString::fromUtf8(texts::kEffortNames[effort]);
+        QAction* action = efforts->addAction(effortAllowed[static_cast<std::size_t>(effort)]
+                                                 ? name
+                                                 : QString::fromUtf8(texts::kEffortTooSlow).arg(name));
+        action->setCheckable(true);
+        action->setEnabled(effortAllowed[static_cast<std::size_t>(effort)]);
+        connect(action, &QAction::triggered, this, [effort] { SetRecordingEffort(effort); });
+        effortActions[static_cast<std::size_t>(effort)] = action;
+    }
+    effortActions[static_cast<std::size_t>(RecordingEffortInUse())]->setChecked(true);
     setAcceptDrops(true);
 
     icon = LoadApplicationIcon();
@@ -436,7 +456,7 @@ void CRecorderDlg::OnRecord() {
     tempPath = workingFile.Path();
     beforeRecording = {fileName, totalText, totalTenths};
     // The pipeline creates the file anew: an earlier recording not yet saved is overwritten.
-    if (!pipeline.StartRecording(tempPath)) {
+    if (!pipeline.StartRecording(tempPath, RecordingEffortInUse())) {
         ShowMessage(MessageKind::Warning, texts::kRecordingErrorTitle,
                     QString::fromUtf8(texts::kRecordingNotStarted));
         return;
@@ -669,9 +689,17 @@ void CRecorderDlg::OnCancel() {
     reject();
 }
 
+int CRecorderDlg::RecordingEffortInUse() const {
+    return UsableEffort(RecordingEffort(), effortAllowed);
+}
+
 void CRecorderDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(enhancedPlayback);
+    menu.addSeparator();
+    for (QAction* action : effortActions) {
+        menu.addAction(action);
+    }
     menu.exec(event->globalPos());
 }
 

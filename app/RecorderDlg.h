@@ -12,6 +12,7 @@
 
 #include "app/ButtonStates.h"
 #include "app/DialogTemplate.h"
+#include "app/EncoderSpeed.h"
 #include "app/ModalDialogs.h"
 #include "app/PositionSlider.h"
 #include "app/WorkingFile.h"
@@ -23,6 +24,7 @@
 #include <QMetaObject>
 #include <QString>
 
+#include <array>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -107,6 +109,10 @@ public:
     CLevelMeter& LevelMeter() const { return *levelMeter; }
     // The checkable "Enhanced playback" entry of the window's context menu.
     QAction& EnhancedPlaybackAction() const { return *enhancedPlayback; }
+    // The choice of how hard the encoder searches while recording ("Standard", "Better", "Best").
+    QAction& EffortAction(int effort) const { return *effortActions[static_cast<std::size_t>(effort)]; }
+    // The effort the next recording is made at.
+    int RecordingEffortInUse() const;
     // Reports queued by the worker threads and not yet applied.
     std::size_t PendingReportCount();
 
@@ -207,6 +213,9 @@ private:
     QIcon icon;
     CLevelMeter* levelMeter = nullptr;   // owned by the dialog, shown while recording
     QAction* enhancedPlayback = nullptr; // owned by the dialog
+    std::array<QAction*, kWindowEfforts> effortActions{}; // owned by the dialog
+    // Which efforts this machine keeps up with, measured once at start-up.
+    std::array<bool, kWindowEfforts> effortAllowed{};
 
     // What a recording replaces, put back when it ends without a single frame.
     struct BeforeRecording {

@@ -9,6 +9,8 @@ namespace {
 
 const QString kEnhancedKey = QStringLiteral("playback/enhanced");
 const QString kLastFolderKey = QStringLiteral("files/lastFolder");
+const QString kEffortKey = QStringLiteral("recording/effort");
+constexpr int kDefaultEffort = 1;
 
 } // namespace
 
@@ -18,6 +20,16 @@ DecodeMode PlaybackMode() {
 
 void SetPlaybackMode(DecodeMode mode) {
     QSettings().setValue(kEnhancedKey, mode == DecodeMode::Enhanced);
+}
+
+int RecordingEffort() {
+    bool valid = false;
+    const int effort = QSettings().value(kEffortKey, kDefaultEffort).toInt(&valid);
+    return valid && effort >= 0 ? effort : kDefaultEffort;
+}
+
+void SetRecordingEffort(int effort) {
+    QSettings().setValue(kEffortKey, effort);
 }
 
 QString LastFolder() {

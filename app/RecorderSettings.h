@@ -13,6 +13,11 @@ namespace velmar {
 DecodeMode PlaybackMode();
 void SetPlaybackMode(DecodeMode mode);
 
+// How hard the encoder searches while recording (0 Standard, 1 Better, 2 Best); Better unless the
+// user chose otherwise.
+int RecordingEffort();
+void SetRecordingEffort(int effort);
+
 // The folder of the file opened or saved last; empty when none was, or it is gone.
 QString LastFolder();
 // Remembers the folder that holds `chosenFile`.

@@ -95,6 +95,7 @@ CCaptureChannel::CCaptureChannel(CRunContext& context)
 
 void CCaptureChannel::Allocate(int blockSamples) {
     CBlockChannel::Allocate(blockSamples);
+    codec->encoderEffort = run.EncoderEffort();
     ring.Clear();
     framesEncoded.store(0, std::memory_order_relaxed);
     droppedSamples.store(0, std::memory_order_relaxed);

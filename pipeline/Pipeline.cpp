@@ -109,7 +109,7 @@ void CPipeline::JoinRunThreads() {
     Join(readerThread);
 }
 
-bool CPipeline::StartRecording(const std::string& recordPath) {
+bool CPipeline::StartRecording(const std::string& recordPath, int effort) {
     // The file worker and the rest of the run's state exist once, so one run at a time.
     if (CaptureRunAlive() || PlaybackRunAlive()) {
         return false;
@@ -117,7 +117,7 @@ bool CPipeline::StartRecording(const std::string& recordPath) {
     // A run that ended by itself still has its threads finishing their last steps.
     JoinRunThreads();
     runPaused.store(false, std::memory_order_relaxed);
-    run.PrepareRecording(recordPath);
+    run.PrepareRecording(recordPath, effort);
     evCaptureDone.Reset();
     // Before any thread starts, so that no thread sees the channel half set up.
     captureChannel.Allocate(kCaptureBlockSamples);

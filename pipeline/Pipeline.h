@@ -41,7 +41,9 @@ public:
 
     // Records from the default input device into `recordPath` (created or replaced). False when a
     // run is active or a thread cannot be started.
-    bool StartRecording(const std::string& recordPath);
+    // `effort` is how hard the encoder searches (0, the plain encoder, to kMaxEncoderEffort); every
+    // effort writes frames any decoder plays.
+    bool StartRecording(const std::string& recordPath, int effort = 0);
     // Plays `playPath` from `startPercent` (0 .. 100) of its frames. False when a run is active, the
     // name is longer than a path buffer holds, or a thread cannot be started.
     // `mode` says whether what is heard goes through the post-filter (the file is the same either way).

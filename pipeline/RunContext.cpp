@@ -11,7 +11,8 @@ CRunContext::CRunContext(CPipelineReports& owner)
     : reports(owner) {
 }
 
-void CRunContext::PrepareRecording(const std::string& path) {
+void CRunContext::PrepareRecording(const std::string& path, int effort) {
+    encoderEffort = effort;
     errorFlag.store(false, std::memory_order_release);
     recordFileName = path;
     evWorkerStop.Reset();

@@ -43,15 +43,16 @@ public:
     bool ReaderAborted() const { return abortReader.load(std::memory_order_acquire); }
 
     // --- Parameters, set by the owner's thread before a run's threads start ---
-    // Resets the flags and signals of a recording into `path` (Stop's and the threads' own events
-    // are the pipeline's).
-    void PrepareRecording(const std::string& path);
+    // Resets the flags and signals of a recording into `path`, encoded at `effort` (Stop's and the
+    // threads' own events are the pipeline's).
+    void PrepareRecording(const std::string& path, int effort);
     // The same for playing `path` from `percent` of its frames, decoded as `mode` says.
     void PreparePlayback(const std::string& path, int percent, DecodeMode mode);
     const std::string& RecordFileName() const { return recordFileName; }
     const std::string& PlayFileName() const { return playFileName; }
     int StartPercent() const { return startPercent; }
     DecodeMode PlaybackMode() const { return playbackMode; }
+    int EncoderEffort() const { return encoderEffort; }
 
     // --- Reports to the owner ---
     void NotifyStopped();
@@ -114,6 +115,7 @@ private:
     std::string playFileName;
     int startPercent = 0;
     DecodeMode playbackMode = DecodeMode::Plain;
+    int encoderEffort = 0;
 
     // Manual-reset events, named for what their signalled state means.
     CEvent evStopCapture{EventReset::Manual};  // the capture must end

@@ -4,6 +4,7 @@
 #include "RecorderFixture.h"
 #include "app/BitmapButton.h"
 #include "app/ButtonFaceDrawing.h"
+#include "app/EncoderSpeed.h"
 #include "app/LevelMeter.h"
 #include "app/RecorderApp.h"
 #include "app/RecorderSettings.h"
@@ -255,6 +256,53 @@ TEST_F(RecorderTest, PlayAndOpenPlayEnhancedUnlessTheMenuEntryIsOff) {
             EXPECT_EQ(dialog->EnhancedPlaybackAction().isChecked(), c.enhancedChecked);
             Close();
         }
+    }
+}
+
+// The recording effort: Better by default, remembered, and what the working file holds; an effort
+// the machine cannot keep up with is never used.
+TEST_F(RecorderTest, RecordsAtTheChosenEffortBetterByDefaultAndRemembersTheChoice) {
+    Open();
+    if (!dialog->EffortAction(1).isEnabled()) {
+        GTEST_SKIP() << "this build encodes Better below 10x real time (a sanitizer build on a busy machine)";
+    }
+    EXPECT_TRUE(dialog->EffortAction(1).isChecked());
+    EXPECT_EQ(dialog->EffortAction(0).text().toStdString(), "Standard");
+    EXPECT_EQ(dialog->RecordingEffortInUse(), 1);
+    RecordBlocks(2);
+    StopRun();
+    // The virtual input's tone, encoded as the effort-1 encoder does.
+    const std::vector<std::uint8_t> bytes = FileBytes(dialog->TempPath());
+    ASSERT_EQ(bytes.size(), 2u * kEncodedBlockBytes);
+    CSpeechCodec codec;
+    codec.encoderEffort = 1;
+    const VirtualAudioConfig source = CaptureOnRequest();
+    std::vector<std::uint8_t> expected;
+    PackedFrame frame{};
+    for (std::size_t at = 0; at < 6 * static_cast<std::size_t>(kFrameSamples); at += kFrameSamples) {
+        (void)codec.EncodeFrame(ConstSampleFrame(source.captureSource.data() + at, kFrameSamples), frame, 50);
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    }
+    EXPECT_EQ(bytes, expected);
+    // Standard is offered on every machine, so the choice is remembered whatever this one measures.
+    dialog->EffortAction(0).trigger();
+    Close();
+    Open();
+    EXPECT_TRUE(dialog->EffortAction(0).isChecked());
+    EXPECT_EQ(dialog->RecordingEffortInUse(), 0);
+}
+
+TEST(EncoderSpeed, AnEffortTooSlowForTenTimesRealTimeIsRefusedAndTheNextOneDownUsed) {
+    struct Case {
+        std::array<double, kWindowEfforts> factors;
+        int wanted;
+        int used;
+    };
+    for (const Case& c : {Case{{1000, 400, 59}, 2, 2}, Case{{1000, 400, 9.9}, 2, 1}, Case{{1000, 9.9, 12}, 2, 2},
+                          Case{{1000, 9.9, 9.9}, 1, 0}, Case{{3, 3, 3}, 0, 0}, Case{{1000, 400, 59}, 7, 2}}) {
+        const std::array<bool, kWindowEfforts> allowed = AllowedEfforts(c.factors);
+        EXPECT_TRUE(allowed[0]) << "the plain encoder is always offered";
+        EXPECT_EQ(UsableEffort(c.wanted, allowed), c.used) << c.factors[1] << " " << c.factors[2];
     }
 }
 

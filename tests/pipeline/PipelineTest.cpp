@@ -84,12 +84,29 @@ TEST_F(PipelineRun, RecordingHoldsExactlyTheFramesTheEncoderMakesOfTheCapturedSa
     std::vector<std::int16_t> captured = signal;
     captured.resize(blocksWritten * kBlock, 0);
     EXPECT_TRUE(bytes == test::EncodeSamples(captured)) << "the file differs from the encoded capture";
+    EXPECT_FALSE(bytes == test::EncodeSamples(captured, 1)) << "the effort-1 encoder would choose otherwise";
 
     const std::vector<int> elapsed = reports.Elapsed();
     ASSERT_EQ(elapsed.size(), blocksWritten);
     EXPECT_TRUE(std::is_sorted(elapsed.begin(), elapsed.end()));
     EXPECT_EQ(elapsed.back(), FramesToTenths(static_cast<int>(blocksWritten) * kFramesPerCaptureBlock));
     ExpectNoDeviceLeft();
+}
+
+TEST_F(PipelineRun, ARecordingAtAnEffortHoldsWhatThatEncoderMakes) {
+    constexpr int kBlocks = 8;
+    const std::vector<std::int16_t> signal = test::SpeechLikeSignal(kBlocks * kBlock, test::kDefaultSeed + 2);
+    Make({.captureSource = signal, .captureCredit = 4});
+    PaceCaptureByEncoder();
+    const auto path = dir.Path() / "better.prm";
+    ASSERT_TRUE(pipeline->StartRecording(path.string(), 1));
+    ASSERT_TRUE(backend->WaitForCaptured((kBlocks + 1) * kBlock, kGenerousTimeout));
+    pipeline->Stop();
+    const std::vector<std::uint8_t> bytes = test::ReadBytes(path);
+    ASSERT_GE(bytes.size(), static_cast<std::size_t>(kBlocks) * kEncodedBlockBytes);
+    std::vector<std::int16_t> captured = signal;
+    captured.resize(bytes.size() / kPackedFrameBytes * kFrameSamples, 0);
+    EXPECT_TRUE(bytes == test::EncodeSamples(captured, 1)) << "not what the effort-1 encoder makes";
 }
 
 TEST_F(PipelineRun, ASecondRecordingStartsFromAFreshEncoderStateAndKeepsEveryBlock) {

@@ -29,8 +29,9 @@ std::vector<std::int16_t> SpeechLikeSignal(int samples, std::uint32_t seed) {
     return signal;
 }
 
-std::vector<std::uint8_t> EncodeSamples(const std::vector<std::int16_t>& samples) {
+std::vector<std::uint8_t> EncodeSamples(const std::vector<std::int16_t>& samples, int effort) {
     CSpeechCodec codec;
+    codec.encoderEffort = effort;
     std::vector<std::uint8_t> bytes;
     PackedFrame frame{};
     for (std::size_t at = 0; at + kFrameSamples <= samples.size(); at += kFrameSamples) {

@@ -13,7 +13,7 @@ namespace velmar::test {
 std::vector<std::int16_t> SpeechLikeSignal(int samples, std::uint32_t seed);
 
 // Encodes whole frames of `samples` (a partial last frame is ignored).
-std::vector<std::uint8_t> EncodeSamples(const std::vector<std::int16_t>& samples);
+std::vector<std::uint8_t> EncodeSamples(const std::vector<std::int16_t>& samples, int effort = 0);
 // Decodes the whole frames of `bytes` (a partial last frame is ignored).
 std::vector<std::int16_t> DecodeBytes(const std::vector<std::uint8_t>& bytes, DecodeMode mode = DecodeMode::Plain);
 // `count` bytes of random frames: any 18 bytes decode.
