@@ -629,7 +629,9 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& folder
         const std::string output = (std::filesystem::path(folder) / name).string();
         const auto [at, added] = inputOf.emplace(output, input);
         if (!added) {
-            error = "'" + at->second + "' and '" + input + "' would both be written to '" + output + "'";
+            error = at->second == input
+                        ? "'" + input + "' is named twice"
+                        : "'" + at->second + "' and '" + input + "' would both be written to '" + output + "'";
             return false;
         }
         files.push_back({input, output});
