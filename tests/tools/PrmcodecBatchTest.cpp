@@ -71,12 +71,9 @@ TEST(PrmcodecBatch, SeveralFilesInOneCallGiveTheSameBytesAsOneCallPerFile) {
         std::string inputKind;
         std::string outputExtension;
     } cases[] = {
-        {"decode", {}, "prm", ".wav"},
-        {"decode", {"--enhance"}, "prm", ".wav"},
-        {"decode", {"--raw"}, "prm", ".raw"},
-        {"encode", {"--raw"}, "pcm", ".prm"},
-        {"encode", {}, "wav", ".prm"},
-        {"encode", {"--effort", "1"}, "wav", ".prm"},
+        {"decode", {}, "prm", ".wav"},        {"decode", {"--enhance"}, "prm", ".wav"},
+        {"decode", {"--raw"}, "prm", ".raw"}, {"encode", {"--raw"}, "pcm", ".prm"},
+        {"encode", {}, "wav", ".prm"},        {"encode", {"--effort", "1"}, "wav", ".prm"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command + " " + c.inputKind + " " + (c.options.empty() ? "" : c.options[0]));
@@ -121,9 +118,8 @@ TEST(PrmcodecBatch, AFailingFileIsNamedTheOthersAreWrittenAndTheExitSaysSo) {
     for (const char* jobs : {"1", "4"}) {
         SCOPED_TRACE(jobs);
         fs::remove_all(out);
-        const test::ProcessResult result = Prmcodec(
-            {"decode", "-j", jobs, "-o", out.string(), good1.string(), missing.string(), empty.string(),
-             good2.string()});
+        const test::ProcessResult result = Prmcodec({"decode", "-j", jobs, "-o", out.string(), good1.string(),
+                                                     missing.string(), empty.string(), good2.string()});
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_NE(result.err.find(missing.string()), std::string::npos) << result.err;
         EXPECT_NE(result.err.find(empty.string()), std::string::npos) << result.err;

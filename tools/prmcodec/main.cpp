@@ -19,6 +19,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -480,7 +481,8 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
     }
     if (report == nullptr) {
         Say(std::string(transcode ? "Transcoded " : "Encoded ") + std::to_string(frames) + " frames (" +
-            FormatDuration(frames) + ") from " + inputName + " into " + OutputName(transcode ? wavPath : prmPath));
+            FormatDuration(frames) + ") from " + inputName + " into " +
+            OutputName(transcode ? wavPath : prmPath));
     }
     return 0;
 }
@@ -517,12 +519,14 @@ private:
         CConsole::Get().ShowBar([this] {
             const std::uint64_t units = unitsDone.load(std::memory_order_relaxed);
             const std::size_t finished = filesDone.load(std::memory_order_relaxed);
-            const auto percent = static_cast<int>(std::min<std::uint64_t>(100, units * 100 / (files * kFileUnits)));
+            const auto percent =
+                static_cast<int>(std::min<std::uint64_t>(100, units * 100 / (files * kFileUnits)));
             constexpr int kBarWidth = 30;
             const int filled = percent * kBarWidth / 100;
-            return std::string(verb) + " " + std::to_string(finished) + "/" + std::to_string(files) + " files " +
-                   (percent < 10 ? "  " : percent < 100 ? " " : "") + std::to_string(percent) + "% [" +
-                   std::string(static_cast<std::size_t>(filled), '#') +
+            char head[96];
+            std::snprintf(head, sizeof head, "%s %zu/%" PRIu64 " files %3d%% [", verb, finished, files,
+                          percent);
+            return head + std::string(static_cast<std::size_t>(filled), '#') +
                    std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]";
         });
     }
@@ -547,7 +551,8 @@ public:
     CFileProgress& operator=(const CFileProgress&) = delete;
 
     void Update(double fraction) {
-        const auto units = static_cast<std::uint64_t>(std::clamp(fraction, 0.0, 1.0) * CBatchProgress::kFileUnits);
+        const auto units =
+            static_cast<std::uint64_t>(std::clamp(fraction, 0.0, 1.0) * CBatchProgress::kFileUnits);
         if (units > given) {
             batch.Advance(units - given);
             given = units;
@@ -582,8 +587,17 @@ std::size_t RunBatch(const std::vector<BatchFile>& files, int jobs, const char* 
             tBatchInput = &files[i].input;
             {
                 CFileProgress fileProgress(progress);
-                const ProgressReport report = [&fileProgress](double fraction) { fileProgress.Update(fraction); };
-                if (convert(files[i], report) != 0) {
+                const ProgressReport report = [&fileProgress](double fraction) {
+                    fileProgress.Update(fraction);
+                };
+                int status = kExitFailure;
+                try {
+                    status = convert(files[i], report);
+                } catch (const std::exception& failure) {
+                    // Out of memory on one file, say: the others go on, and its output is removed.
+                    status = Fail(failure.what());
+                }
+                if (status != 0) {
                     failed.fetch_add(1, std::memory_order_relaxed);
                 }
             }
@@ -592,8 +606,8 @@ std::size_t RunBatch(const std::vector<BatchFile>& files, int jobs, const char* 
     };
     {
         std::vector<std::jthread> helpers;
-        const auto extra = static_cast<std::size_t>(std::min<std::size_t>(
-            static_cast<std::size_t>(jobs), files.size())) - 1;
+        const auto extra =
+            static_cast<std::size_t>(std::min<std::size_t>(static_cast<std::size_t>(jobs), files.size())) - 1;
         for (std::size_t t = 0; t < extra; ++t) {
             try {
                 helpers.emplace_back(work);
@@ -613,8 +627,8 @@ int DefaultJobs() {
 
 // The outputs of a batch: each input's name with its extension replaced by `extension`, in `folder`.
 // Two inputs of the same name from different folders would overwrite each other: a usage error.
-bool PlanBatch(const std::vector<std::string>& inputs, const std::string& folder, const std::string& extension,
-               std::vector<BatchFile>& files, std::string& error) {
+bool PlanBatch(const std::vector<std::string>& inputs, const std::string& folder,
+               const std::string& extension, std::vector<BatchFile>& files, std::string& error) {
     std::map<std::string, std::string> inputOf;
     for (const std::string& input : inputs) {
         if (input == "-") {
@@ -629,9 +643,9 @@ bool PlanBatch(const std::vector<std::string>& inputs, const std::string& folder
         const std::string output = (std::filesystem::path(folder) / name).string();
         const auto [at, added] = inputOf.emplace(output, input);
         if (!added) {
-            error = at->second == input
-                        ? "'" + input + "' is named twice"
-                        : "'" + at->second + "' and '" + input + "' would both be written to '" + output + "'";
+            error = at->second == input ? "'" + input + "' is named twice"
+                                        : "'" + at->second + "' and '" + input +
+                                              "' would both be written to '" + output + "'";
             return false;
         }
         files.push_back({input, output});
@@ -667,11 +681,13 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"encode", 2, "encode [--raw] [--effort N] IN OUT.prm\n"
-                  "   or: prmcodec encode [--raw] [--effort N] [-j N] -o DIR IN..."},
+    {"encode", 2,
+     "encode [--raw] [--effort N] IN OUT.prm\n"
+     "   or: prmcodec encode [--raw] [--effort N] [-j N] -o DIR IN..."},
     {"transcode", 2, "transcode [--raw] [--raw-output] [--plain] [--effort N] IN OUT.wav"},
-    {"decode", 2, "decode [--raw] [--enhance] IN.prm OUT.wav\n"
-                  "   or: prmcodec decode [--raw] [--enhance] [-j N] -o DIR IN.prm..."},
+    {"decode", 2,
+     "decode [--raw] [--enhance] IN.prm OUT.wav\n"
+     "   or: prmcodec decode [--raw] [--enhance] [-j N] -o DIR IN.prm..."},
     {"info", 1, "info [--json] IN.prm"},
     {"record", 1, "record OUT.prm [--seconds N]"},
     {"play", 1, "play IN.prm [--from PERCENT] [--plain] [--force]"},
@@ -811,7 +827,10 @@ int Run(const std::vector<std::string>& allArgs) {
             std::vector<BatchFile> files;
             std::string error;
             if (!PlanBatch(std::vector<std::string>(args.begin() + 1, args.end()), *outputFolder,
-                           encode ? ".prm" : rawSamples ? ".raw" : ".wav", files, error)) {
+                           encode       ? ".prm"
+                           : rawSamples ? ".raw"
+                                        : ".wav",
+                           files, error)) {
                 return UsageError(error);
             }
             if (!PrepareFolder(*outputFolder, error)) {
@@ -819,12 +838,13 @@ int Run(const std::vector<std::string>& allArgs) {
             }
             const int level = std::max(effort, kMinEncoderEffort);
             const DecodeMode mode = enhance ? DecodeMode::Enhanced : DecodeMode::Plain;
-            const std::size_t failed = RunBatch(
-                files, jobs > 0 ? jobs : DefaultJobs(), encode ? "Encoding" : "Decoding",
-                [&](const BatchFile& file, const ProgressReport& report) {
-                    return encode ? Encode(file.input, raw, file.output, "", DecodeMode::Plain, false, level, &report)
-                                  : Decode(file.input, file.output, mode, rawSamples, &report);
-                });
+            const std::size_t failed =
+                RunBatch(files, jobs > 0 ? jobs : DefaultJobs(), encode ? "Encoding" : "Decoding",
+                         [&](const BatchFile& file, const ProgressReport& report) {
+                             return encode ? Encode(file.input, raw, file.output, "", DecodeMode::Plain,
+                                                    false, level, &report)
+                                           : Decode(file.input, file.output, mode, rawSamples, &report);
+                         });
             return FinishBatch(failed, files.size(), encode ? "Encoded" : "Decoded", *outputFolder);
         }
         if (name == "encode") {
