@@ -2,8 +2,14 @@
 #include "support/RunProcess.h"
 #include "support/TestData.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sndfile.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -166,6 +172,94 @@ TEST(PrmcodecBatch, UsageErrorsWriteNothing) {
     EXPECT_NE(help.out.find("encode -o DIR IN..."), std::string::npos);
     EXPECT_NE(help.out.find("decode -o DIR IN.prm..."), std::string::npos);
     EXPECT_NE(help.out.find("-j N"), std::string::npos);
+}
+
+// A batch whose inputs are FIFOs this test holds open: endless inputs, converted side by side.
+class CEndlessBatch {
+public:
+    CEndlessBatch(const fs::path& folder, int inputs) {
+        std::vector<std::string> args = {kTool.string(),         "decode", "-j",
+                                         std::to_string(inputs), "-o",     (folder / "out").string()};
+        for (int i = 0; i < inputs; ++i) {
+            const fs::path fifo = folder / ("in" + std::to_string(i) + ".prm");
+            if (::mkfifo(fifo.c_str(), 0600) != 0) {
+                throw std::runtime_error("mkfifo");
+            }
+            args.push_back(fifo.string());
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        const int spawned = posix_spawn(&pid, kTool.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            throw std::runtime_error("cannot start the tool");
+        }
+        for (std::size_t i = 6; i < args.size(); ++i) {
+            writeEnds.push_back(::open(args[i].c_str(), O_WRONLY | O_CLOEXEC)); // waits for the tool
+        }
+    }
+    ~CEndlessBatch() {
+        for (const int fd : writeEnds) {
+            ::close(fd);
+        }
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    CEndlessBatch(const CEndlessBatch&) = delete;
+    CEndlessBatch& operator=(const CEndlessBatch&) = delete;
+
+    // Writes `bytes` whole into every input. A pipe holds far less, so each write returns only once
+    // the tool reads that input: its output is created by then.
+    bool Feed(const std::vector<std::uint8_t>& bytes) {
+        for (const int fd : writeEnds) {
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n < 0) {
+                    return false;
+                }
+                done += static_cast<std::size_t>(n);
+            }
+        }
+        return true;
+    }
+    int StopWith(int signalNumber) {
+        ::kill(pid, signalNumber);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+
+private:
+    std::vector<int> writeEnds;
+    pid_t pid = -1;
+};
+
+// Every output of the files in flight must go when Ctrl+C ends a batch, not only the first few.
+TEST(PrmcodecBatch, AStopSignalRemovesTheTemporaryOutputOfEveryFileInFlight) {
+    std::vector<std::uint8_t> frames;
+    const std::vector<std::uint8_t> oneFile = test::ReadBytes(Vector("s09_en_f_flite_slt.prm"));
+    while (frames.size() < (1u << 20)) {
+        frames.insert(frames.end(), oneFile.begin(), oneFile.end());
+    }
+    test::CTempDir dir;
+    constexpr int kInputs = 6;
+    CEndlessBatch run(dir.Path(), kInputs);
+    ASSERT_TRUE(run.Feed(frames));
+    ASSERT_EQ(Listing(dir.Path() / "out").size(), static_cast<std::size_t>(kInputs))
+        << "every hidden temporary output is there";
+    EXPECT_EQ(run.StopWith(SIGINT), SIGINT);
+    EXPECT_TRUE(Listing(dir.Path() / "out").empty());
 }
 
 } // namespace
