@@ -2,6 +2,7 @@
 // JSON text.
 #include "JsonText.h"
 #include "OutputFile.h"
+#include "RemoveOnSignal.h"
 #include "WavHeader.h"
 #include "support/TestData.h"
 
@@ -9,6 +10,7 @@
 #include <sndfile.h>
 
 #include <climits>
+#include <memory>
 
 namespace velmar {
 namespace {
@@ -148,6 +150,23 @@ TEST(JsonStrings, EscapeWhatJsonForbidsAndReplaceBytesThatAreNotUtf8) {
     for (const auto& c : cases) {
         EXPECT_EQ(JsonString(c.text), c.json) << c.text;
     }
+}
+
+// Every file a batch converts at once holds an armed output; too few slots, or a slot not freed by
+// Disarm, would leave temporaries behind when Ctrl+C ends a batch.
+TEST(RemoveOnSignalSlots, OneOutputPerParallelConversionCanBeArmedAndSlotsAreReused) {
+    std::vector<std::unique_ptr<CRemoveOnSignal>> armed;
+    for (int i = 0; i < kMaxArmedOutputs; ++i) {
+        armed.push_back(std::make_unique<CRemoveOnSignal>());
+        EXPECT_TRUE(armed.back()->Arm("/nonexistent/velmar-slot-" + std::to_string(i))) << i;
+    }
+    CRemoveOnSignal extra;
+    EXPECT_FALSE(extra.Arm("/nonexistent/velmar-slot-extra"));
+    armed.front()->Disarm();
+    EXPECT_TRUE(extra.Arm("/nonexistent/velmar-slot-extra"));
+    armed.pop_back(); // the destructor frees its slot too
+    CRemoveOnSignal another;
+    EXPECT_TRUE(another.Arm("/nonexistent/velmar-slot-another"));
 }
 
 } // namespace

@@ -71,26 +71,19 @@ ReadStatus CFrameFileReader::Next(PackedFrame& frame, std::string& error) {
         ended = true;
         return ReadStatus::End;
     }
-    std::size_t filled = 0;
-    while (filled < frame.size()) {
-        const ssize_t got = ::read(file.Get(), frame.data() + filled, frame.size() - filled);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = "cannot read '" + name + "': " + ErrorText(errno);
-            return ReadStatus::Error;
+    const ssize_t got = file.ReadFully(frame.data(), frame.size());
+    if (got < 0) {
+        error = "cannot read '" + name + "': " + ErrorText(errno);
+        return ReadStatus::Error;
+    }
+    if (static_cast<std::size_t>(got) < frame.size()) {
+        if (stream) {
+            fileBytes += static_cast<std::uint64_t>(got); // the incomplete last frame, if any
+            ended = true;
+            return ReadStatus::End;
         }
-        if (got == 0) {
-            if (stream) {
-                fileBytes += filled; // the incomplete last frame, if any
-                ended = true;
-                return ReadStatus::End;
-            }
-            error = "'" + name + "' became shorter while it was being read";
-            return ReadStatus::Error;
-        }
-        filled += static_cast<std::size_t>(got);
+        error = "'" + name + "' became shorter while it was being read";
+        return ReadStatus::Error;
     }
     if (stream) {
         fileBytes += kPackedFrameBytes;

@@ -130,17 +130,9 @@ bool COutputFile::Create(const std::string& destination, std::string& error) {
 }
 
 bool COutputFile::Write(std::span<const std::uint8_t> bytes, std::string& error) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t done = ::write(file.Get(), bytes.data() + written, bytes.size() - written);
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = "cannot write '" + shownName + "': " + ErrorText(errno);
-            return false;
-        }
-        written += static_cast<std::size_t>(done);
+    if (!file.WriteFully(bytes.data(), bytes.size())) {
+        error = "cannot write '" + shownName + "': " + ErrorText(errno);
+        return false;
     }
     return true;
 }
@@ -150,11 +142,12 @@ bool COutputFile::WriteAt(std::span<const std::uint8_t> bytes, std::int64_t offs
     while (written < bytes.size()) {
         const ssize_t done = ::pwrite(file.Get(), bytes.data() + written, bytes.size() - written,
                                       static_cast<off_t>(offset + static_cast<std::int64_t>(written)));
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = "cannot write '" + shownName + "': " + ErrorText(errno);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            // A write that takes nothing and names no error would otherwise be retried forever.
+            error = "cannot write '" + shownName + "': " + ErrorText(done == 0 ? ENOSPC : errno);
             return false;
         }
         written += static_cast<std::size_t>(done);

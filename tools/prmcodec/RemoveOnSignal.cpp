@@ -20,7 +20,7 @@ struct Slot {
     char path[PATH_MAX]{};
 };
 
-constexpr int kSlots = 4;
+constexpr int kSlots = kMaxArmedOutputs;
 Slot slots[kSlots];
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};

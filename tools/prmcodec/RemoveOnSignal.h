@@ -7,6 +7,9 @@
 
 namespace velmar {
 
+// How many outputs can be armed at once: one per file converted in parallel.
+inline constexpr int kMaxArmedOutputs = 64;
+
 class CRemoveOnSignal {
 public:
     CRemoveOnSignal() = default;

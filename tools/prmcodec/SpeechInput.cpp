@@ -55,21 +55,19 @@ bool OpenInput(const std::string& path, CFileDescriptor& file, std::string& erro
 }
 
 // Reads a whole descriptor (a pipe) into memory, for libsndfile to parse like a file.
-bool ReadAll(int fd, std::vector<std::uint8_t>& bytes, const std::string& name, std::string& error) {
+bool ReadAll(CFileDescriptor& file, std::vector<std::uint8_t>& bytes, const std::string& name,
+             std::string& error) {
     std::uint8_t chunk[65536];
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        const ssize_t got = file.ReadFully(chunk, sizeof chunk);
         if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             error = "cannot read '" + name + "': " + ErrorText(errno);
             return false;
         }
-        if (got == 0) {
-            return true;
-        }
         bytes.insert(bytes.end(), chunk, chunk + got);
+        if (static_cast<std::size_t>(got) < sizeof chunk) {
+            return true; // short only at the end
+        }
     }
 }
 
@@ -164,7 +162,7 @@ struct CSpeechInput::Impl {
             sound = sf_open_fd(decodedFile.Get(), SFM_READ, &info, SF_FALSE);
         } else {
             // A pipe cannot seek, which most formats' readers need: it is read whole first.
-            if (!ReadAll(input.Get(), memory.bytes, name, error)) {
+            if (!ReadAll(input, memory.bytes, name, error)) {
                 return false;
             }
             sound = sf_open_virtual(&virtualIo, SFM_READ, &info, &memory);
@@ -203,12 +201,8 @@ struct CSpeechInput::Impl {
                 bytes[have++] = pendingByte;
                 hasPendingByte = false;
             }
-            const ssize_t got = ::read(rawFile.Get(), bytes + have, want - have);
+            const ssize_t got = rawFile.ReadFully(bytes + have, want - have);
             if (got < 0) {
-                if (errno == EINTR) {
-                    hasPendingByte = have == 1;
-                    continue;
-                }
                 error = "cannot read '" + name + "': " + ErrorText(errno);
                 return -1;
             }

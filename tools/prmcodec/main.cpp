@@ -3,6 +3,7 @@
 #include "FrameFile.h"
 #include "JsonText.h"
 #include "OutputFile.h"
+#include "RemoveOnSignal.h"
 #include "RunCommands.h"
 #include "SpeechInput.h"
 #include "WavWriter.h"
@@ -14,11 +15,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace velmar {
@@ -26,6 +35,8 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// Each file converted at once holds an output that a stop signal must remove.
+constexpr int kMaxJobs = kMaxArmedOutputs;
 
 constexpr const char* kUsage =
     "Usage: prmcodec COMMAND [ARGUMENTS]\n"
@@ -35,8 +46,11 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  encode IN OUT.prm       encode speech into a frame file\n"
+    "  encode -o DIR IN...     encode several files at once into DIR, each as NAME.prm\n"
     "  transcode IN OUT.wav    encode and decode in one go: the speech as a listener hears it\n"
     "  decode IN.prm OUT.wav   decode a frame file into an 8 kHz 16-bit mono WAV file\n"
+    "  decode -o DIR IN.prm... decode several frame files at once into DIR, each as NAME.wav\n"
+    "                          (NAME.raw with --raw)\n"
     "  info IN.prm             show frames, duration, an incomplete last frame and invalid frames\n"
     "  record OUT.prm          record from the default input device until Ctrl+C\n"
     "  play IN.prm             play a frame file through the default output device\n"
@@ -52,6 +66,10 @@ constexpr const char* kUsage =
     "pipelines: prmcodec decode rec.prm - | aplay. Messages and progress go to standard error only.\n"
     "A WAV file whose data passes 4 GiB is written as RF64.\n"
     "\n"
+    "With -o, encode and decode convert their files in parallel, one per processor core unless -j\n"
+    "says otherwise, under one progress bar. A file that fails is named and the others go on; the\n"
+    "exit status is 1 when any failed. An existing file of the same name in DIR is replaced.\n"
+    "\n"
     "Options:\n"
     "  --raw                   encode, transcode: IN is headerless 16-bit little-endian 8 kHz mono;\n"
     "                          decode: OUT is headerless samples instead of WAV\n"
@@ -64,14 +82,75 @@ constexpr const char* kUsage =
     "  --from PERCENT          play: start at PERCENT (0-100) of the file\n"
     "  --plain                 play, transcode: the decoder's output without enhancement\n"
     "  --enhance               decode: enhance the speech as play and transcode do\n"
+    "  -o DIR                  encode, decode: write one output per input into the folder DIR\n"
+    "                          (created when missing)\n"
+    "  -j N                    with -o: convert N files at a time, 1-64 (default: the core count)\n"
     "  --force                 play: play a file even though it is plainly not a recording\n"
     "  -h, --help              show this help and exit\n"
     "  --version               show the version and exit\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on wrong usage.\n";
 
+// Everything the tool says on stderr passes here: while files are converted in parallel, each
+// message stays one whole line, and the batch's progress bar is cleared before it and drawn after.
+class CConsole {
+public:
+    static CConsole& Get() {
+        static CConsole console;
+        return console;
+    }
+
+    void Line(const std::string& text) {
+        const std::lock_guard lock(mutex);
+        if (!bar.empty()) {
+            std::fputs("\r\033[K", stderr);
+        }
+        std::fprintf(stderr, "%s\n", text.c_str());
+        if (!bar.empty()) {
+            std::fputs(bar.c_str(), stderr);
+        }
+        std::fflush(stderr);
+    }
+
+    // Redraws the bar from `text()` when it differs from the one shown; under the lock, so a slower
+    // thread never draws an older state over a newer one.
+    void ShowBar(const std::function<std::string()>& text) {
+        const std::lock_guard lock(mutex);
+        std::string next = text();
+        if (next == bar) {
+            return;
+        }
+        bar = std::move(next);
+        std::fprintf(stderr, "\r%s\033[K", bar.c_str());
+        std::fflush(stderr);
+    }
+
+    void EndBar() {
+        const std::lock_guard lock(mutex);
+        if (!bar.empty()) {
+            std::fputc('\n', stderr);
+            bar.clear();
+        }
+    }
+
+private:
+    std::mutex mutex;
+    std::string bar;
+};
+
+void Say(const std::string& text) {
+    CConsole::Get().Line(text);
+}
+
+// The input a batch worker is converting, so that its failures name it.
+thread_local const std::string* tBatchInput = nullptr;
+
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "prmcodec: %s\n", message.c_str());
+    std::string text = "prmcodec: ";
+    if (tBatchInput != nullptr && message.find("'" + *tBatchInput + "'") == std::string::npos) {
+        text += *tBatchInput + ": ";
+    }
+    Say(text + message);
     return kExitFailure;
 }
 
@@ -102,8 +181,8 @@ std::string OutputName(const std::string& path) {
 void WarnIfNotARecording(const std::string& path) {
     const RecordingFileCheck check = CheckRecordingFile(path);
     if (check.problem == RecordingFileProblem::NotARecording) {
-        std::fprintf(stderr, "prmcodec: warning: '%s': %s; decoding it all the same\n", path.c_str(),
-                     RecordingFileProblemText(check).c_str());
+        Say("prmcodec: warning: '" + path + "': " + RecordingFileProblemText(check) +
+            "; decoding it all the same");
     }
 }
 
@@ -123,9 +202,8 @@ bool PlayableOrFail(const std::string& path, bool force, int& status) {
 
 void WarnAboutTrailingBytes(const CFrameFileReader& reader, const std::string& path) {
     if (reader.TrailingBytes() != 0) {
-        std::fprintf(stderr,
-                     "prmcodec: warning: '%s' ends in an incomplete frame; its %d bytes are ignored\n",
-                     path.c_str(), reader.TrailingBytes());
+        Say("prmcodec: warning: '" + path + "' ends in an incomplete frame; its " +
+            std::to_string(reader.TrailingBytes()) + " bytes are ignored");
     }
 }
 
@@ -149,7 +227,12 @@ private:
     CPostFilter postFilter;
 };
 
-int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mode, bool rawOutput) {
+// How far a conversion in a batch is, as a fraction of its input; a single conversion has none
+// (encode draws its own bar then) and reports its result itself.
+using ProgressReport = std::function<void(double fraction)>;
+
+int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mode, bool rawOutput,
+           const ProgressReport* report = nullptr) {
     std::string error;
     CFrameFileReader reader;
     if (!OpenFrames(reader, inPath, error)) {
@@ -170,6 +253,7 @@ int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mod
     CFrameDecoder decoder(mode);
     PackedFrame frame{};
     std::array<std::int16_t, kFrameSamples> decoded{};
+    std::uint64_t done = 0;
     for (;;) {
         const ReadStatus status = reader.Next(frame, error);
         if (status == ReadStatus::Error) {
@@ -178,6 +262,9 @@ int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mod
         if (status == ReadStatus::Frame) {
             decoder.Decode(frame, decoded);
             samples.insert(samples.end(), decoded.begin(), decoded.end());
+            if (report != nullptr && frames && *frames > 0) {
+                (*report)(static_cast<double>(++done) / static_cast<double>(*frames));
+            }
         }
         if (samples.size() >= kFramesPerWrite * kFrameSamples ||
             (status == ReadStatus::End && !samples.empty())) {
@@ -194,9 +281,10 @@ int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mod
         return Fail(error);
     }
     WarnAboutTrailingBytes(reader, reader.Name());
-    std::fprintf(stderr, "Decoded %" PRIu64 " frames (%s) from %s into %s\n", reader.FrameCount(),
-                 FormatDuration(reader.FrameCount()).c_str(), reader.Name().c_str(),
-                 OutputName(outPath).c_str());
+    if (report == nullptr) {
+        Say("Decoded " + std::to_string(reader.FrameCount()) + " frames (" +
+            FormatDuration(reader.FrameCount()) + ") from " + reader.Name() + " into " + OutputName(outPath));
+    }
     return 0;
 }
 
@@ -320,7 +408,7 @@ int NextInputFrame(CSpeechInput& input, std::array<std::int16_t, kFrameSamples>&
 // Encodes IN frame by frame; with `wavPath` the frames are decoded again into a WAV file,
 // otherwise they are stored in `prmPath`.
 int Encode(const std::string& inPath, bool raw, const std::string& prmPath, const std::string& wavPath,
-           DecodeMode mode, bool rawOutput, int effort) {
+           DecodeMode mode, bool rawOutput, int effort, const ProgressReport* report = nullptr) {
     std::string error;
     CSpeechInput input;
     if (!input.Open(inPath, raw, error)) {
@@ -345,7 +433,8 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
     std::vector<std::int16_t> pendingSamples;
     constexpr std::size_t kFramesPerWrite = 256;
     std::uint64_t frames = 0;
-    CProgress progress(inputName, input.DurationSeconds());
+    const double totalSeconds = input.DurationSeconds();
+    CProgress progress(inputName, report == nullptr ? totalSeconds : -1.0);
     for (;;) {
         const int status = NextInputFrame(input, samples, error);
         if (status < 0) {
@@ -362,6 +451,9 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
                 pendingBytes.insert(pendingBytes.end(), frame.begin(), frame.end());
             }
             progress.Update(input.ConsumedSeconds());
+            if (report != nullptr && totalSeconds > 0.0) {
+                (*report)(input.ConsumedSeconds() / totalSeconds);
+            }
         }
         const bool flush = status == 0 || frames % kFramesPerWrite == 0;
         if (flush && transcode && !pendingSamples.empty()) {
@@ -387,10 +479,199 @@ int Encode(const std::string& inPath, bool raw, const std::string& prmPath, cons
     if (!(transcode ? wav.Commit(error) : prm.Commit(error))) {
         return Fail(error);
     }
-    std::fprintf(stderr, "%s %" PRIu64 " frames (%s) from %s into %s\n", transcode ? "Transcoded" : "Encoded",
-                 frames, FormatDuration(frames).c_str(), inputName.c_str(),
-                 OutputName(transcode ? wavPath : prmPath).c_str());
+    if (report == nullptr) {
+        Say(std::string(transcode ? "Transcoded " : "Encoded ") + std::to_string(frames) + " frames (" +
+            FormatDuration(frames) + ") from " + inputName + " into " +
+            OutputName(transcode ? wavPath : prmPath));
+    }
     return 0;
+}
+
+// The combined progress of a batch on a terminal: every file counts kFileUnits, handed out as its
+// conversion goes, so long and short files move the bar alike.
+class CBatchProgress {
+public:
+    static constexpr std::uint64_t kFileUnits = 1000;
+
+    CBatchProgress(const char* actionVerb, std::size_t fileCount)
+        : verb(actionVerb)
+        , files(fileCount)
+        , enabled(::isatty(STDERR_FILENO) == 1) {}
+    ~CBatchProgress() { CConsole::Get().EndBar(); }
+    CBatchProgress(const CBatchProgress&) = delete;
+    CBatchProgress& operator=(const CBatchProgress&) = delete;
+
+    void Advance(std::uint64_t units) {
+        unitsDone.fetch_add(units, std::memory_order_relaxed);
+        Draw();
+    }
+    void FileFinished() {
+        filesDone.fetch_add(1, std::memory_order_relaxed);
+        Draw();
+    }
+
+private:
+    // The counters only ever grow, and each is read on its own: no order with other data is needed.
+    void Draw() {
+        if (!enabled) {
+            return;
+        }
+        CConsole::Get().ShowBar([this] {
+            const std::uint64_t units = unitsDone.load(std::memory_order_relaxed);
+            const std::size_t finished = filesDone.load(std::memory_order_relaxed);
+            const auto percent =
+                static_cast<int>(std::min<std::uint64_t>(100, units * 100 / (files * kFileUnits)));
+            constexpr int kBarWidth = 30;
+            const int filled = percent * kBarWidth / 100;
+            char head[96];
+            std::snprintf(head, sizeof head, "%s %zu/%" PRIu64 " files %3d%% [", verb, finished, files,
+                          percent);
+            return head + std::string(static_cast<std::size_t>(filled), '#') +
+                   std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]";
+        });
+    }
+
+    const char* verb;
+    std::uint64_t files;
+    bool enabled;
+    std::atomic<std::uint64_t> unitsDone{0};
+    std::atomic<std::size_t> filesDone{0};
+};
+
+// One file's share of the batch's progress; what it has not handed out yet goes when it ends.
+class CFileProgress {
+public:
+    explicit CFileProgress(CBatchProgress& batchProgress)
+        : batch(batchProgress) {}
+    ~CFileProgress() {
+        batch.Advance(CBatchProgress::kFileUnits - given);
+        batch.FileFinished();
+    }
+    CFileProgress(const CFileProgress&) = delete;
+    CFileProgress& operator=(const CFileProgress&) = delete;
+
+    void Update(double fraction) {
+        const auto units =
+            static_cast<std::uint64_t>(std::clamp(fraction, 0.0, 1.0) * CBatchProgress::kFileUnits);
+        if (units > given) {
+            batch.Advance(units - given);
+            given = units;
+        }
+    }
+
+private:
+    CBatchProgress& batch;
+    std::uint64_t given = 0;
+};
+
+struct BatchFile {
+    std::string input;
+    std::string output;
+};
+
+// Converts every file of `files` with `convert` on `jobs` threads (this one among them). Returns the
+// number that failed.
+std::size_t RunBatch(const std::vector<BatchFile>& files, int jobs, const char* verb,
+                     const std::function<int(const BatchFile&, const ProgressReport&)>& convert) {
+    CBatchProgress progress(verb, files.size());
+    // Handed out one by one, so a long file does not hold back a queue of short ones behind it. The
+    // list is complete before any thread starts, which orders it before their reads.
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> failed{0};
+    auto work = [&] {
+        for (;;) {
+            const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
+            if (i >= files.size()) {
+                return;
+            }
+            tBatchInput = &files[i].input;
+            {
+                CFileProgress fileProgress(progress);
+                const ProgressReport report = [&fileProgress](double fraction) {
+                    fileProgress.Update(fraction);
+                };
+                int status = kExitFailure;
+                try {
+                    status = convert(files[i], report);
+                } catch (const std::exception& failure) {
+                    // Out of memory on one file, say: the others go on, and its output is removed.
+                    status = Fail(failure.what());
+                }
+                if (status != 0) {
+                    failed.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+            tBatchInput = nullptr;
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        const auto extra =
+            static_cast<std::size_t>(std::min<std::size_t>(static_cast<std::size_t>(jobs), files.size())) - 1;
+        for (std::size_t t = 0; t < extra; ++t) {
+            try {
+                helpers.emplace_back(work);
+            } catch (const std::system_error&) {
+                break; // fewer threads than asked: the ones there share the work
+            }
+        }
+        work();
+    } // joined here: their counts are complete and visible
+    return failed.load(std::memory_order_relaxed);
+}
+
+int DefaultJobs() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(cores), 1, kMaxJobs);
+}
+
+// The outputs of a batch: each input's name with its extension replaced by `extension`, in `folder`.
+// Two inputs of the same name from different folders would overwrite each other: a usage error.
+bool PlanBatch(const std::vector<std::string>& inputs, const std::string& folder,
+               const std::string& extension, std::vector<BatchFile>& files, std::string& error) {
+    std::map<std::string, std::string> inputOf;
+    for (const std::string& input : inputs) {
+        if (input == "-") {
+            error = "standard input ('-') cannot be one of the inputs of -o";
+            return false;
+        }
+        std::filesystem::path name = std::filesystem::path(input).lexically_normal().filename();
+        if (name.empty() || name == "." || name == "..") {
+            name = std::filesystem::path(input).lexically_normal().parent_path().filename();
+        }
+        name.replace_extension(extension);
+        const std::string output = (std::filesystem::path(folder) / name).string();
+        const auto [at, added] = inputOf.emplace(output, input);
+        if (!added) {
+            error = at->second == input ? "'" + input + "' is named twice"
+                                        : "'" + at->second + "' and '" + input +
+                                              "' would both be written to '" + output + "'";
+            return false;
+        }
+        files.push_back({input, output});
+    }
+    return true;
+}
+
+// The output folder of a batch, made when missing.
+bool PrepareFolder(const std::string& folder, std::string& error) {
+    std::error_code failure;
+    std::filesystem::create_directories(folder, failure);
+    if (!std::filesystem::is_directory(folder)) {
+        error = "cannot use '" + folder + "' as the output folder: " +
+                (failure ? failure.message() : std::string("it is not a folder"));
+        return false;
+    }
+    return true;
+}
+
+int FinishBatch(std::size_t failed, std::size_t total, const char* verb, const std::string& folder) {
+    if (failed == 0) {
+        Say(std::string(verb) + " " + std::to_string(total) + (total == 1 ? " file" : " files") + " into " +
+            folder);
+        return 0;
+    }
+    return Fail(std::to_string(failed) + " of " + std::to_string(total) + " files failed");
 }
 
 struct Command {
@@ -400,9 +681,13 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"encode", 2, "encode [--raw] [--effort N] IN OUT.prm"},
+    {"encode", 2,
+     "encode [--raw] [--effort N] IN OUT.prm\n"
+     "   or: prmcodec encode [--raw] [--effort N] [-j N] -o DIR IN..."},
     {"transcode", 2, "transcode [--raw] [--raw-output] [--plain] [--effort N] IN OUT.wav"},
-    {"decode", 2, "decode [--raw] [--enhance] IN.prm OUT.wav"},
+    {"decode", 2,
+     "decode [--raw] [--enhance] IN.prm OUT.wav\n"
+     "   or: prmcodec decode [--raw] [--enhance] [-j N] -o DIR IN.prm..."},
     {"info", 1, "info [--json] IN.prm"},
     {"record", 1, "record OUT.prm [--seconds N]"},
     {"play", 1, "play IN.prm [--from PERCENT] [--plain] [--force]"},
@@ -428,6 +713,8 @@ int Run(const std::vector<std::string>& allArgs) {
     bool plain = false;
     bool enhance = false;
     int effort = -1;
+    std::optional<std::string> outputFolder;
+    int jobs = -1;
     for (std::size_t i = 0; i < allArgs.size(); ++i) {
         const std::string& arg = allArgs[i];
         if (arg == "-h" || arg == "--help") {
@@ -466,6 +753,16 @@ int Run(const std::vector<std::string>& allArgs) {
                                   std::to_string(kMaxEncoderEffort));
             }
             ++i;
+        } else if (arg == "-o") {
+            if (i + 1 == allArgs.size() || allArgs[i + 1].empty() || allArgs[i + 1] == "-") {
+                return UsageError("-o needs an output folder");
+            }
+            outputFolder = allArgs[++i];
+        } else if (arg == "-j") {
+            if (i + 1 == allArgs.size() || !ParseCount(allArgs[i + 1], 1, kMaxJobs, jobs)) {
+                return UsageError("-j needs a number of files at a time, 1 to " + std::to_string(kMaxJobs));
+            }
+            ++i;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option '" + arg + "'");
         } else {
@@ -480,7 +777,14 @@ int Run(const std::vector<std::string>& allArgs) {
         if (name != command.name) {
             continue;
         }
-        if (static_cast<int>(args.size()) - 1 != command.arguments) {
+        const bool batch = outputFolder.has_value();
+        if (batch && name != "encode" && name != "decode") {
+            return UsageError("-o applies to encode and decode only");
+        }
+        if (jobs > 0 && !batch) {
+            return UsageError("-j applies with -o only");
+        }
+        if (batch ? args.size() < 2 : static_cast<int>(args.size()) - 1 != command.arguments) {
             return UsageError(std::string("usage: prmcodec ") + command.synopsis);
         }
         if (raw && name != "encode" && name != "transcode" && name != "decode") {
@@ -516,6 +820,32 @@ int Run(const std::vector<std::string>& allArgs) {
             }
             return PlayCommand(args[1], fromPercent > 0 ? fromPercent : 0,
                                plain ? DecodeMode::Plain : DecodeMode::Enhanced);
+        }
+        if (batch) {
+            const bool encode = name == "encode";
+            const bool rawSamples = raw || rawOutput;
+            std::vector<BatchFile> files;
+            std::string error;
+            if (!PlanBatch(std::vector<std::string>(args.begin() + 1, args.end()), *outputFolder,
+                           encode       ? ".prm"
+                           : rawSamples ? ".raw"
+                                        : ".wav",
+                           files, error)) {
+                return UsageError(error);
+            }
+            if (!PrepareFolder(*outputFolder, error)) {
+                return Fail(error);
+            }
+            const int level = std::max(effort, kMinEncoderEffort);
+            const DecodeMode mode = enhance ? DecodeMode::Enhanced : DecodeMode::Plain;
+            const std::size_t failed =
+                RunBatch(files, jobs > 0 ? jobs : DefaultJobs(), encode ? "Encoding" : "Decoding",
+                         [&](const BatchFile& file, const ProgressReport& report) {
+                             return encode ? Encode(file.input, raw, file.output, "", DecodeMode::Plain,
+                                                    false, level, &report)
+                                           : Decode(file.input, file.output, mode, rawSamples, &report);
+                         });
+            return FinishBatch(failed, files.size(), encode ? "Encoded" : "Decoded", *outputFolder);
         }
         if (name == "encode") {
             return Encode(args[1], raw, args[2], "", DecodeMode::Plain, false,
