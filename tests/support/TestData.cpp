@@ -1,5 +1,6 @@
 #include "support/TestData.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -85,6 +86,15 @@ CTempDir::CTempDir() {
         throw std::runtime_error("cannot create a temporary folder");
     }
     path = pattern;
+}
+
+std::vector<std::string> Listing(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 CTempDir::~CTempDir() {

@@ -22,6 +22,9 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
 std::vector<double> JsonNumbers(const std::string& line, const std::string& key);
 std::vector<std::string> ReadLines(const std::filesystem::path& path);
 
+// The names of everything in `folder`, sorted: a test proves with it that nothing was left behind.
+std::vector<std::string> Listing(const std::filesystem::path& folder);
+
 // A fresh, empty folder under the system's temporary folder, removed with the object.
 class CTempDir {
 public:

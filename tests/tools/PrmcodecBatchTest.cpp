@@ -28,14 +28,7 @@ fs::path Vector(const std::string& name) {
     return test::DataDir() / "vectors" / "encoder" / name;
 }
 
-std::vector<std::string> Listing(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::Listing;
 
 void WriteWav(const fs::path& path, int rate, const std::vector<std::int16_t>& samples) {
     SF_INFO info{};

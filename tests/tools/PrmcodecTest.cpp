@@ -39,15 +39,7 @@ std::vector<std::int16_t> ReadWav(const fs::path& path, SF_INFO& info) {
     return samples;
 }
 
-// Everything in the folder, so a test can prove nothing was left behind.
-std::vector<std::string> Listing(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::Listing;
 
 TEST(Prmcodec, DecodeWritesTheDecodedSpeechAsAnEightKilohertzWav) {
     test::CTempDir dir;
