@@ -493,6 +493,11 @@ struct LeftoverCase {
     bool keptUnsaved; // the window holds it as its unsaved recording
 };
 
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const LeftoverCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RecorderLeftover : public RecorderTest, public ::testing::WithParamInterface<LeftoverCase> {};
 
 TEST_P(RecorderLeftover, IsOfferedOnceTheWindowShowsAndNeverDiscardedUnasked) {

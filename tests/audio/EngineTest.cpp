@@ -386,6 +386,11 @@ struct StreamFaultCase {
     int buffersBefore;
 };
 
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const StreamFaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DeviceDiesMidRun : public ::testing::TestWithParam<StreamFaultCase> {};
 
 // A failing stream used to be turned into silence (input) or skipped (output) and the run went on

@@ -102,6 +102,11 @@ std::vector<std::int16_t> InputSamples(const std::string& name) {
     return samples;
 }
 
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const InputCase& c, std::ostream* os) {
+    *os << c.name << " at effort " << c.effort;
+}
+
 class EffortInputs : public testing::TestWithParam<InputCase> {};
 
 // Any frame the encoder emits must unpack as valid (gain and lag codes in range, spare bits 0) and

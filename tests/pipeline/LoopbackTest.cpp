@@ -398,6 +398,11 @@ struct ServerFault {
     int signal;
 };
 
+// The test log names the case instead of dumping its bytes.
+void PrintTo(const ServerFault& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class LoopbackServerFault : public ::testing::TestWithParam<ServerFault> {};
 
 // The sound server dies (as when it crashes or is restarted) or stops answering (stopped, hung) in
