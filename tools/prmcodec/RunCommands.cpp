@@ -80,15 +80,19 @@ std::string LevelBar(int peak) {
         std::isfinite(db)
             ? std::clamp(static_cast<int>(std::lround((db - kFloorDb) / -kFloorDb * kCells)), 0, kCells)
             : 0;
-    std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                      std::string(static_cast<std::size_t>(kCells - filled), '.') + "]";
     char value[32];
     if (db < kFloorDb || !std::isfinite(db)) {
         std::snprintf(value, sizeof value, " <%3.0f dB", kFloorDb);
     } else {
         std::snprintf(value, sizeof value, " %4.0f dB", db);
     }
-    return bar + value + (PeakClips(peak) ? " CLIP" : "     ");
+    // Appended piece by piece: GCC 12 at -O3 misreads a chain of string additions as an overlapping
+    // copy (-Wrestrict).
+    std::string bar = "[";
+    bar.append(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kCells - filled), '.');
+    bar.append("]").append(value).append(PeakClips(peak) ? " CLIP" : "     ");
+    return bar;
 }
 
 // Ctrl+C and SIGTERM are blocked for every thread of the process while it lives (the pipeline's and
