@@ -87,15 +87,7 @@ TEST(RecordingCopy, ATargetThatCannotBeCreatedLeavesNothing) {
     EXPECT_EQ(FileBytes(source), Pattern(100));
 }
 
-// Everything in the folder, so a test can prove that no partial copy stayed behind.
-std::vector<std::string> Listing(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::Listing;
 
 // A disk that fills up half-way through the copy, with and without a file of that name already.
 TEST(RecordingCopy, AFailedWriteLeavesAnExistingTargetAsItWasAndNoPartialCopy) {

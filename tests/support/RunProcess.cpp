@@ -50,4 +50,24 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     return result;
 }
 
+bool WriteWhole(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+int StopChild(pid_t& pid, int signalNumber) {
+    ::kill(pid, signalNumber);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    pid = -1;
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
 } // namespace velmar::test

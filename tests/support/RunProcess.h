@@ -2,6 +2,9 @@
 // output.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,5 +20,12 @@ struct ProcessResult {
 // Runs `program` with `args`; `stdinPath`, when not empty, becomes its standard input.
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                          const std::filesystem::path& stdinPath = {});
+
+// Writes `bytes` whole into `fd` (a pipe waits for its reader as it fills); false on an error.
+bool WriteWhole(int fd, const std::vector<std::uint8_t>& bytes);
+
+// Sends `signalNumber` to the child `pid`, waits for it and clears `pid`; the signal that ended the
+// child, 0 when it exited.
+int StopChild(pid_t& pid, int signalNumber);
 
 } // namespace velmar::test

@@ -214,24 +214,13 @@ public:
     // the tool reads that input: its output is created by then.
     bool Feed(const std::vector<std::uint8_t>& bytes) {
         for (const int fd : writeEnds) {
-            std::size_t done = 0;
-            while (done < bytes.size()) {
-                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-                if (n < 0) {
-                    return false;
-                }
-                done += static_cast<std::size_t>(n);
+            if (!test::WriteWhole(fd, bytes)) {
+                return false;
             }
         }
         return true;
     }
-    int StopWith(int signalNumber) {
-        ::kill(pid, signalNumber);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    }
+    int StopWith(int signalNumber) { return test::StopChild(pid, signalNumber); }
 
 private:
     std::vector<int> writeEnds;

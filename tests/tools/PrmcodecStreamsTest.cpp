@@ -329,25 +329,9 @@ public:
 
     // Writes `bytes` whole. As a pipe holds far less, a large write returns only once the tool has
     // read most of it: the tool is then in its loop, its output created.
-    bool Feed(const std::vector<std::uint8_t>& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(writeEnd, bytes.data() + done, bytes.size() - done);
-            if (n < 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
+    bool Feed(const std::vector<std::uint8_t>& bytes) { return test::WriteWhole(writeEnd, bytes); }
     // Sends `signalNumber` and returns the signal that ended the tool (0 when it exited).
-    int StopWith(int signalNumber) {
-        ::kill(pid, signalNumber);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    }
+    int StopWith(int signalNumber) { return test::StopChild(pid, signalNumber); }
 
 private:
     int writeEnd = -1;
