@@ -1,5 +1,6 @@
-// The tool's file handling below the command line: WAV headers past 4 GiB, temporary names and
-// JSON text.
+// The tool's file handling below the command line: frames from a live pipe, WAV headers past
+// 4 GiB, temporary names and JSON text.
+#include "FrameFile.h"
 #include "JsonText.h"
 #include "OutputFile.h"
 #include "RemoveOnSignal.h"
@@ -9,8 +10,12 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <unistd.h>
+
 #include <climits>
+#include <future>
 #include <memory>
+#include <numeric>
 
 namespace velmar {
 namespace {
@@ -167,6 +172,43 @@ TEST(RemoveOnSignalSlots, OneOutputPerParallelConversionCanBeArmedAndSlotsAreReu
     armed.pop_back(); // the destructor frees its slot too
     CRemoveOnSignal another;
     EXPECT_TRUE(another.Arm("/nonexistent/velmar-slot-another"));
+}
+
+// A recorder writing into a pipe is listened to live: each frame must be handed on once it is
+// whole, not after a block of frames, and a frame split across writes must come out joined.
+TEST(FrameReaderOfAPipe, HandsOnEachFrameOnceWholeAndJoinsFramesSplitAcrossWrites) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    CFileDescriptor readEnd(fds[0]);
+    CFileDescriptor writeEnd(fds[1]);
+    std::vector<std::uint8_t> bytes(3 * kPackedFrameBytes + 5);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t{1});
+    CFrameFileReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open("/dev/fd/" + std::to_string(readEnd.Get()), error)) << error;
+    ASSERT_TRUE(reader.IsStream());
+
+    // A frame and a third, with the writer still there.
+    const std::size_t first = kPackedFrameBytes + 6;
+    ASSERT_TRUE(writeEnd.WriteFully(bytes.data(), first));
+    PackedFrame frame{};
+    auto next = std::async(std::launch::async, [&] { return reader.Next(frame, error); });
+    if (next.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ASSERT_TRUE(writeEnd.Close()); // lets the reader go before failing
+        FAIL() << "the whole first frame was held back waiting for more input";
+    }
+    ASSERT_EQ(next.get(), ReadStatus::Frame) << error;
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), bytes.begin()));
+
+    ASSERT_TRUE(writeEnd.WriteFully(bytes.data() + first, bytes.size() - first));
+    ASSERT_TRUE(writeEnd.Close());
+    for (int k = 1; k < 3; ++k) {
+        ASSERT_EQ(reader.Next(frame, error), ReadStatus::Frame) << error;
+        EXPECT_TRUE(std::equal(frame.begin(), frame.end(), bytes.begin() + k * kPackedFrameBytes)) << k;
+    }
+    EXPECT_EQ(reader.Next(frame, error), ReadStatus::End);
+    EXPECT_EQ(reader.FrameCount(), 3U);
+    EXPECT_EQ(reader.TrailingBytes(), 5);
 }
 
 } // namespace

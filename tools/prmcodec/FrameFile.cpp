@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -16,6 +17,9 @@ std::string ErrorText(int error) {
 bool CFrameFileReader::Open(const std::string& filePath, std::string& error) {
     name = filePath == "-" ? "standard input" : filePath;
     ended = false;
+    inputEnded = false;
+    next = 0;
+    held = 0;
     fileBytes = 0;
     framesRead = 0;
     file = CFileDescriptor(filePath == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
@@ -66,25 +70,54 @@ bool CFrameFileReader::HasFrames(std::string& error) const {
     return true;
 }
 
+bool CFrameFileReader::Fill() {
+    // A whole number of frames near 64 KiB, so that a file's blocks stay frame-aligned.
+    constexpr std::size_t kBufferBytes = (65536 / kPackedFrameBytes) * kPackedFrameBytes;
+    if (buffer.empty()) {
+        buffer.resize(kBufferBytes);
+    }
+    std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(next), buffer.begin() + static_cast<std::ptrdiff_t>(held),
+              buffer.begin());
+    held -= next;
+    next = 0;
+    // One read takes what is there: a live stream's frame is handed on as soon as it is whole
+    // instead of waiting for a full buffer.
+    while (!inputEnded && held < kPackedFrameBytes) {
+        const ssize_t got = ::read(file.Get(), buffer.data() + held, buffer.size() - held);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (got == 0) {
+            inputEnded = true;
+        }
+        held += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
 ReadStatus CFrameFileReader::Next(PackedFrame& frame, std::string& error) {
     if (ended || (!stream && framesRead >= FrameCount())) {
         ended = true;
         return ReadStatus::End;
     }
-    const ssize_t got = file.ReadFully(frame.data(), frame.size());
-    if (got < 0) {
+    if (held - next < frame.size() && !Fill()) {
         error = "cannot read '" + name + "': " + ErrorText(errno);
         return ReadStatus::Error;
     }
-    if (static_cast<std::size_t>(got) < frame.size()) {
+    if (held - next < frame.size()) {
         if (stream) {
-            fileBytes += static_cast<std::uint64_t>(got); // the incomplete last frame, if any
+            fileBytes += held - next; // the incomplete last frame, if any
             ended = true;
             return ReadStatus::End;
         }
         error = "'" + name + "' became shorter while it was being read";
         return ReadStatus::Error;
     }
+    std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(next), frame.size(), frame.begin());
+    next += frame.size();
     if (stream) {
         fileBytes += kPackedFrameBytes;
     }

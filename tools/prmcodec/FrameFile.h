@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmar {
 
@@ -42,7 +43,17 @@ public:
     [[nodiscard]] bool HasFrames(std::string& error) const;
 
 private:
+    // Makes at least one whole frame readable from the buffer unless the input ends first; false
+    // with errno set on a read error.
+    bool Fill();
+
     CFileDescriptor file;
+    // Frames are read in large blocks: a system call per 18-byte frame would cost more than
+    // decoding it. `next` .. `held` is what has been read and not yet handed out.
+    std::vector<std::uint8_t> buffer;
+    std::size_t next = 0;
+    std::size_t held = 0;
+    bool inputEnded = false;
     std::string name;
     bool stream = false;
     bool ended = false;
