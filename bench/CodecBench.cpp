@@ -118,7 +118,7 @@ void BM_EncodeFrameAtEffort(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeFrameAtEffort)->DenseRange(kMinEncoderEffort, kMaxEncoderEffort);
 
-// The encoder on each kernel path this processor has (0 portable, 1 AVX2); the plain
+// The encoder on each kernel path this processor has (0 portable, 1 AVX2, 2 AVX-512); the plain
 // BM_EncodeFrame uses the path chosen at start-up.
 void BM_EncodeFrameOnPath(benchmark::State& state) {
     const auto path = static_cast<KernelPath>(state.range(0));
@@ -130,7 +130,7 @@ void BM_EncodeFrameOnPath(benchmark::State& state) {
     BM_EncodeFrame(state);
     ForceKernelPath(chosen);
 }
-BENCHMARK(BM_EncodeFrameOnPath)->Arg(0)->Arg(1);
+BENCHMARK(BM_EncodeFrameOnPath)->Arg(0)->Arg(1)->Arg(2);
 
 } // namespace
 } // namespace velmar

@@ -13,7 +13,8 @@
 namespace velmar {
 
 #if defined(VELMAR_HAVE_AVX2_KERNELS)
-extern const KernelSet kAvx2Kernels; // KernelsAvx2.cpp
+extern const KernelSet kAvx2Kernels;      // KernelsAvx2.cpp
+const KernelSet& Avx512Kernels() noexcept; // KernelsAvx512.cpp
 #endif
 
 namespace {
@@ -440,7 +441,7 @@ constexpr KernelSet kPortableKernels = {
 // The paths found at the first use, and the set in use. Forcing a path is meant for tests and
 // benchmarks between runs of the codec; the atomic only keeps such a switch well defined.
 struct Dispatch {
-    std::array<KernelPath, 2> paths{};
+    std::array<KernelPath, 3> paths{};
     int pathCount = 0;
     std::atomic<const KernelSet*> active{&kPortableKernels};
 
@@ -451,6 +452,11 @@ struct Dispatch {
         if (__builtin_cpu_supports("avx2")) {
             paths[pathCount++] = KernelPath::Avx2;
             active.store(&kAvx2Kernels, std::memory_order_release);
+            // The check includes the system's saving of the 512-bit registers.
+            if (__builtin_cpu_supports("avx512f")) {
+                paths[pathCount++] = KernelPath::Avx512;
+                active.store(&Avx512Kernels(), std::memory_order_release);
+            }
         }
 #endif
     }
@@ -489,6 +495,12 @@ const KernelSet* KernelSetFor(KernelPath path) noexcept {
     case KernelPath::Avx2:
 #if defined(VELMAR_HAVE_AVX2_KERNELS)
         return &kAvx2Kernels;
+#else
+        return nullptr;
+#endif
+    case KernelPath::Avx512:
+#if defined(VELMAR_HAVE_AVX2_KERNELS)
+        return &Avx512Kernels();
 #else
         return nullptr;
 #endif

@@ -1,6 +1,7 @@
-// The codec's hot loops, each in three versions: a plain reference (the straightforward loop, in
-// index order), a portable version (two sums side by side in SSE2-sized vectors, which any GCC
-// target lowers) and, on x86-64, an AVX2 version with four sums to a register. Every version
+// The codec's hot loops, each in up to four versions: a plain reference (the straightforward loop,
+// in index order), a portable version (two sums side by side in SSE2-sized vectors, which any GCC
+// target lowers) and, on x86-64, an AVX2 version with four sums to a register and an AVX-512 one
+// with eight where that gains. Every version
 // computes every sum in the same order, only more of them at once, so all give identical doubles;
 // which one runs is chosen once from what the processor supports.
 //
@@ -20,7 +21,7 @@ inline constexpr int kHarmonicLags = 2 * kHarmonicLagSpread + 1;
 inline constexpr int kRunningDistances = 32; // the 30 even distances below 60, padded
 inline constexpr int kRunningSlots = (kSubframeSamples + 1) * kRunningDistances;
 
-enum class KernelPath { Portable, Avx2 };
+enum class KernelPath { Portable, Avx2, Avx512 };
 
 struct KernelSet {
     // y[n] = sum over m = 0 .. n of x[m] h[n - m], ascending m, for n = 0 .. 59.

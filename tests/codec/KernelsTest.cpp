@@ -35,7 +35,15 @@ private:
 };
 
 std::string PathName(KernelPath path) {
-    return path == KernelPath::Avx2 ? "avx2" : "portable";
+    switch (path) {
+    case KernelPath::Avx2:
+        return "avx2";
+    case KernelPath::Avx512:
+        return "avx512";
+    case KernelPath::Portable:
+        break;
+    }
+    return "portable";
 }
 
 // Inputs long enough for every kernel: 160 samples of history (145 are read), then 300 and more.

@@ -1,0 +1,135 @@
+// The AVX-512 kernels: eight independent sums to a 512-bit register, each still summed in its own
+// index order, without fused multiply-add. Where eight lanes gain nothing over four, the set keeps
+// the AVX2 kernel. Like the AVX2 file, this one alone is built for AVX-512 and calls no inline code
+// shared with the rest of the codec.
+#include "codec/CodecConstants.h"
+#include "codec/Kernels.h"
+
+#include <immintrin.h>
+
+namespace velmar {
+
+extern const KernelSet kAvx2Kernels; // KernelsAvx2.cpp
+
+namespace {
+
+constexpr int kOctets = (kSubframeSamples + 7) / 8;
+
+// Lanes 0 .. 7 of a register at outputs first .. first + 7: those below the subframe's end.
+constexpr __mmask8 InsideSubframe(int first) noexcept {
+    return first + 8 <= kSubframeSamples ? __mmask8{0xFF}
+                                         : static_cast<__mmask8>(0xFFu >> (first + 8 - kSubframeSamples));
+}
+
+// The sums of y[n] = sum over m = 0 .. n of x[m] h[n - m], octet o holding outputs 8o .. 8o + 7.
+// The terms come in blocks of eight m (block b: m = 8b .. 8b + 7); octet o takes block b with
+// the eight windows h[8k - j ..] of k = o - b. Going through k from 7 down to 0 hands every
+// octet its blocks in ascending order, and each k's windows are loaded once for all octets.
+void CausalConvolutionAvx512(const double* x, const double* h, double* y) noexcept {
+    __m512d acc[kOctets];
+#pragma GCC unroll 8
+    for (int o = 0; o < kOctets; ++o) {
+        acc[o] = _mm512_setzero_pd();
+    }
+#pragma GCC unroll 1
+    for (int k = kOctets - 1; k >= 1; --k) {
+        __m512d window[8];
+#pragma GCC unroll 8
+        for (int j = 0; j < 8; ++j) {
+            window[j] = _mm512_maskz_loadu_pd(InsideSubframe(8 * k - j), h + 8 * k - j);
+        }
+        // Blocks b = o - k <= 6 lie wholly inside the subframe.
+#pragma GCC unroll 8
+        for (int o = 1; o < kOctets; ++o) {
+            if (o < k) {
+                continue;
+            }
+            const double* xb = x + 8 * (o - k);
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) {
+                acc[o] = _mm512_add_pd(acc[o], _mm512_mul_pd(_mm512_set1_pd(xb[j]), window[j]));
+            }
+        }
+    }
+    // k = 0: each octet's own block, whose term m = 8o + j exists only for the lanes from j on; the
+    // other lanes keep their sums as they are (no zero is added to them).
+    __m512d window[8];
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        window[j] = _mm512_maskz_loadu_pd(static_cast<__mmask8>(0xFFu << j), h - j);
+    }
+#pragma GCC unroll 8
+    for (int o = 0; o < kOctets; ++o) {
+#pragma GCC unroll 8
+        for (int j = 0; j < 8; ++j) {
+            if (8 * o + j >= kSubframeSamples) {
+                continue;
+            }
+            const __mmask8 lanes = static_cast<__mmask8>(0xFFu << j);
+            acc[o] = _mm512_mask_add_pd(acc[o], lanes, acc[o],
+                                        _mm512_mul_pd(_mm512_set1_pd(x[8 * o + j]), window[j]));
+        }
+    }
+#pragma GCC unroll 8
+    for (int o = 0; o < kOctets; ++o) {
+        _mm512_mask_storeu_pd(y + 8 * o, InsideSubframe(8 * o), acc[o]);
+    }
+}
+
+void TapResponsesAvx512(const double* v, const double* h, double* y) noexcept {
+    CausalConvolutionAvx512(v + kPitchTaps - 1, h, y + kSubframeSamples * (kPitchTaps - 1));
+    // Each value of the recurrence on its own, eight neighbours at a time.
+    for (int i = kPitchTaps - 2; i >= 0; --i) {
+        double* yi = y + kSubframeSamples * i;
+        const double* next = yi + kSubframeSamples;
+        const __m512d vi = _mm512_set1_pd(v[i]);
+        yi[0] = v[i];
+        for (int n = 1; n < kSubframeSamples; n += 8) {
+            const __mmask8 lanes = InsideSubframe(n);
+            const __m512d value = _mm512_add_pd(_mm512_mul_pd(vi, _mm512_maskz_loadu_pd(lanes, h + n)),
+                                                _mm512_maskz_loadu_pd(lanes, next + n - 1));
+            _mm512_mask_storeu_pd(yi + n, lanes, value);
+        }
+    }
+}
+
+void ScoreRowsAvx512(const double* c, double* scores) noexcept {
+    constexpr int kRowOctets = kPitchGainRowsPadded / 8;
+    static_assert(8 * kRowOctets >= kPitchGainRows);
+    __m512d acc[kRowOctets];
+#pragma GCC unroll 6
+    for (int q = 0; q < kRowOctets; ++q) {
+        acc[q] = _mm512_setzero_pd();
+    }
+    for (int m = 0; m < kPitchTableWidth; ++m) {
+        const __m512d cm = _mm512_set1_pd(c[m]);
+        const double* column = kPitchTapColumns.column[m];
+#pragma GCC unroll 6
+        for (int q = 0; q < kRowOctets; ++q) {
+            acc[q] = _mm512_add_pd(acc[q], _mm512_mul_pd(cm, _mm512_loadu_pd(column + 8 * q)));
+        }
+    }
+#pragma GCC unroll 6
+    for (int q = 0; q < kRowOctets; ++q) {
+        const int rows = kPitchGainRows - 8 * q;
+        const __mmask8 lanes = rows >= 8 ? __mmask8{0xFF} : static_cast<__mmask8>((1u << rows) - 1);
+        _mm512_mask_storeu_pd(scores + 8 * q, lanes, acc[q]);
+    }
+}
+
+KernelSet MakeAvx512Kernels() noexcept {
+    KernelSet set = kAvx2Kernels;
+    set.causalConvolution = CausalConvolutionAvx512;
+    set.tapResponses = TapResponsesAvx512;
+    set.scoreRows = ScoreRowsAvx512;
+    return set;
+}
+
+} // namespace
+
+const KernelSet& Avx512Kernels() noexcept {
+    static const KernelSet set = MakeAvx512Kernels();
+    return set;
+}
+
+} // namespace velmar
