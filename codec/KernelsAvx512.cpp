@@ -117,11 +117,62 @@ void ScoreRowsAvx512(const double* c, double* scores) noexcept {
     }
 }
 
+// Sixty-four neighbouring lags per block, eight to a register: lane l of register q holds the lag
+// lag + 8q + 7 - l. The samples come in blocks of eight (block b: i = 8b .. 8b + 7); register q
+// takes block b with the windows past[8c + j ..] of c = b - q, so going through c upwards hands
+// every register its samples in ascending order and loads each window once for all registers.
+void CorrelateLagsAvx512(const double* x, double* correlation) noexcept {
+    constexpr int kOpenLoopLags = kOpenLoopMaxLag - kOpenLoopMinLag + 1;
+    constexpr int kLagBlock = 64;
+    constexpr int kBlocks = (kOpenLoopLags + kLagBlock - 1) / kLagBlock;
+    constexpr int kSampleBlocks = kOpenLoopWindow / 8;
+    static_assert(kOpenLoopWindow % 8 == 0);
+    static_assert(kOpenLoopMinLag + kBlocks * kLagBlock - 1 <= kWeightedHistory &&
+                  kBlocks * kLagBlock <= kLagCorrelationSlots);
+    const __m512i reverse = _mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+    for (int block = 0; block < kBlocks; ++block) {
+        const int lag = kOpenLoopMinLag + kLagBlock * block;
+        const double* past = x - lag - 7;
+        __m512d acc[8];
+#pragma GCC unroll 8
+        for (int q = 0; q < 8; ++q) {
+            acc[q] = _mm512_setzero_pd();
+        }
+#pragma GCC unroll 1
+        for (int c = -7; c < kSampleBlocks; ++c) {
+            __m512d window[8];
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) {
+                window[j] = _mm512_loadu_pd(past + 8 * c + j);
+            }
+#pragma GCC unroll 8
+            for (int q = 0; q < 8; ++q) {
+                const int b = q + c;
+                if (b < 0 || b >= kSampleBlocks) {
+                    continue;
+                }
+                const double* xb = x + 8 * b;
+#pragma GCC unroll 8
+                for (int j = 0; j < 8; ++j) {
+                    acc[q] = _mm512_add_pd(acc[q], _mm512_mul_pd(_mm512_set1_pd(xb[j]), window[j]));
+                }
+            }
+        }
+        double* out = correlation + kLagBlock * block;
+#pragma GCC unroll 8
+        for (int q = 0; q < 8; ++q) {
+            // (Masked with all lanes: the plain form trips a false uninitialised warning in GCC 12.)
+            _mm512_storeu_pd(out + 8 * q, _mm512_mask_permutexvar_pd(acc[q], 0xFF, reverse, acc[q]));
+        }
+    }
+}
+
 KernelSet MakeAvx512Kernels() noexcept {
     KernelSet set = kAvx2Kernels;
     set.causalConvolution = CausalConvolutionAvx512;
     set.tapResponses = TapResponsesAvx512;
     set.scoreRows = ScoreRowsAvx512;
+    set.correlateLags = CorrelateLagsAvx512;
     return set;
 }
 
