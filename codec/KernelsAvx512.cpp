@@ -167,12 +167,62 @@ void CorrelateLagsAvx512(const double* x, double* correlation) noexcept {
     }
 }
 
+// d[n] = sum over i = 0 .. 59 - n of t[n + i] h[i], octet o holding d[8o .. 8o + 7]. The terms
+// come in blocks of eight i (block b: i = 8b + j); octet o takes block b with the windows
+// t[8k + j ..] of k = o + b, so going through k upwards hands every octet its blocks in ascending
+// order. Whether a lane has a term depends on k, j and the lane alone (8k + j + lane <= 59): the
+// last two k add to some lanes only, leaving the others' sums as they are.
+void BackwardFilterAvx512(const double* h, const double* t, double* d) noexcept {
+    __m512d acc[kOctets];
+#pragma GCC unroll 8
+    for (int o = 0; o < kOctets; ++o) {
+        acc[o] = _mm512_setzero_pd();
+    }
+    auto addBlocks = [&](int k, auto laneMask) {
+        __m512d window[8];
+#pragma GCC unroll 8
+        for (int j = 0; j < 8; ++j) {
+            window[j] = _mm512_maskz_loadu_pd(laneMask(j), t + 8 * k + j);
+        }
+#pragma GCC unroll 8
+        for (int o = 0; o < kOctets; ++o) {
+            if (o > k) {
+                continue;
+            }
+            const double* hb = h + 8 * (k - o);
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) {
+                const __m512d term = _mm512_mul_pd(_mm512_set1_pd(hb[j]), window[j]);
+                acc[o] = _mm512_mask_add_pd(acc[o], laneMask(j), acc[o], term);
+            }
+        }
+    };
+    constexpr int kWholeBlocks = (kSubframeSamples - 15) / 8 + 1; // k with 8k + 7 + 7 <= 59
+#pragma GCC unroll 1
+    for (int k = 0; k < kWholeBlocks; ++k) {
+        addBlocks(k, [](int) { return __mmask8{0xFF}; });
+    }
+#pragma GCC unroll 2
+    for (int k = kWholeBlocks; k < kOctets; ++k) {
+        addBlocks(k, [k](int j) {
+            const int lanes = kSubframeSamples - 8 * k - j; // lanes 0 .. lanes - 1 have the term
+            return lanes >= 8 ? __mmask8{0xFF}
+                              : static_cast<__mmask8>(lanes <= 0 ? 0u : (1u << lanes) - 1);
+        });
+    }
+#pragma GCC unroll 8
+    for (int o = 0; o < kOctets; ++o) {
+        _mm512_mask_storeu_pd(d + 8 * o, InsideSubframe(8 * o), acc[o]);
+    }
+}
+
 KernelSet MakeAvx512Kernels() noexcept {
     KernelSet set = kAvx2Kernels;
     set.causalConvolution = CausalConvolutionAvx512;
     set.tapResponses = TapResponsesAvx512;
     set.scoreRows = ScoreRowsAvx512;
     set.correlateLags = CorrelateLagsAvx512;
+    set.backwardFilter = BackwardFilterAvx512;
     return set;
 }
 
