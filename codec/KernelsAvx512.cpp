@@ -129,7 +129,8 @@ void CorrelateLagsAvx512(const double* x, double* correlation) noexcept {
     static_assert(kOpenLoopWindow % 8 == 0);
     static_assert(kOpenLoopMinLag + kBlocks * kLagBlock - 1 <= kWeightedHistory &&
                   kBlocks * kLagBlock <= kLagCorrelationSlots);
-    const __m512i reverse = _mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+    using Order = long long __attribute__((vector_size(64)));
+    constexpr Order kReverse = {7, 6, 5, 4, 3, 2, 1, 0};
     for (int block = 0; block < kBlocks; ++block) {
         const int lag = kOpenLoopMinLag + kLagBlock * block;
         const double* past = x - lag - 7;
@@ -161,8 +162,7 @@ void CorrelateLagsAvx512(const double* x, double* correlation) noexcept {
         double* out = correlation + kLagBlock * block;
 #pragma GCC unroll 8
         for (int q = 0; q < 8; ++q) {
-            // (Masked with all lanes: the plain form trips a false uninitialised warning in GCC 12.)
-            _mm512_storeu_pd(out + 8 * q, _mm512_mask_permutexvar_pd(acc[q], 0xFF, reverse, acc[q]));
+                _mm512_storeu_pd(out + 8 * q, __builtin_shuffle(acc[q], kReverse));
         }
     }
 }
