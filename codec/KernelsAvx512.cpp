@@ -216,6 +216,56 @@ void BackwardFilterAvx512(const double* h, const double* t, double* d) noexcept 
     }
 }
 
+void LspSplitScoresAvx512(int split, const double* r, const double* w, double* scores) noexcept {
+    // Eight entries side by side.
+    const int length = kLspSplitLayout[split].length;
+    const auto& column = kLspColumns.column[split];
+    for (int k = 0; k < kLspSplitEntries; k += 8) {
+        __m512d score = _mm512_setzero_pd();
+        for (int i = 0; i < length; ++i) {
+            const __m512d c = _mm512_loadu_pd(column[i] + k);
+            const __m512d twiceR = _mm512_mul_pd(_mm512_set1_pd(2.0), _mm512_set1_pd(r[i]));
+            const __m512d term = _mm512_sub_pd(_mm512_mul_pd(twiceR, c), _mm512_mul_pd(c, c));
+            score = _mm512_add_pd(score, _mm512_mul_pd(_mm512_set1_pd(w[i]), term));
+        }
+        _mm512_storeu_pd(scores + k, score);
+    }
+}
+
+// Lags 0 .. 7 and 8 .. 10 in two registers, over every sample: a lane whose lag has no term at
+// sample n (n + lag past the window) keeps its sum as it is.
+void AutocorrelateAvx512(const double* w, double* sums) noexcept {
+    constexpr int kLags = kLpcOrder + 1;
+    static_assert(kLags > 8 && kLags <= 16);
+    constexpr int kN = kAnalysisWindowSize;
+    __m512d low = _mm512_setzero_pd();
+    __m512d high = _mm512_setzero_pd();
+    // Lanes whose lag k has sample n: n + k <= kN - 1.
+    auto lanesFrom = [](int firstLag, int n, int lags) {
+        const int have = kN - n - firstLag; // lags firstLag .. firstLag + have - 1 reach n
+        const int count = have < lags ? have : lags;
+        return count <= 0 ? __mmask8{0} : static_cast<__mmask8>((1u << count) - 1);
+    };
+    constexpr int kWhole = kN - kLags + 1; // samples every lag has
+    for (int n = 0; n < kWhole; ++n) {
+        const __m512d wn = _mm512_set1_pd(w[n]);
+        low = _mm512_add_pd(low, _mm512_mul_pd(wn, _mm512_loadu_pd(w + n)));
+        high = _mm512_mask_add_pd(high, __mmask8{(1u << (kLags - 8)) - 1}, high,
+                                  _mm512_mul_pd(wn, _mm512_maskz_loadu_pd(__mmask8{(1u << (kLags - 8)) - 1}, w + n + 8)));
+    }
+#pragma GCC unroll 11
+    for (int n = kWhole; n < kN; ++n) {
+        const __m512d wn = _mm512_set1_pd(w[n]);
+        const __mmask8 lowLanes = lanesFrom(0, n, 8);
+        const __mmask8 highLanes = lanesFrom(8, n, kLags - 8);
+        low = _mm512_mask_add_pd(low, lowLanes, low, _mm512_mul_pd(wn, _mm512_maskz_loadu_pd(lowLanes, w + n)));
+        high = _mm512_mask_add_pd(high, highLanes, high,
+                                  _mm512_mul_pd(wn, _mm512_maskz_loadu_pd(highLanes, w + n + 8)));
+    }
+    _mm512_storeu_pd(sums, low);
+    _mm512_mask_storeu_pd(sums + 8, __mmask8{(1u << (kLags - 8)) - 1}, high);
+}
+
 KernelSet MakeAvx512Kernels() noexcept {
     KernelSet set = kAvx2Kernels;
     set.causalConvolution = CausalConvolutionAvx512;
@@ -223,6 +273,8 @@ KernelSet MakeAvx512Kernels() noexcept {
     set.scoreRows = ScoreRowsAvx512;
     set.correlateLags = CorrelateLagsAvx512;
     set.backwardFilter = BackwardFilterAvx512;
+    set.lspSplitScores = LspSplitScoresAvx512;
+    set.autocorrelate = AutocorrelateAvx512;
     return set;
 }
 
