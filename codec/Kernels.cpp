@@ -34,6 +34,16 @@ constexpr PitchTapColumnTable kPitchTapColumns = [] {
     return table;
 }();
 
+constexpr LspGridCosineTable kLspGridCosines = [] {
+    LspGridCosineTable table{};
+    for (int n = 0; n < kLspPolynomialTerms; ++n) {
+        for (int j = 0; j < kLspGridPoints; ++j) {
+            table.cosine[n][j] = CosineTable[(n * j) & (kCosineTableSize - 1)];
+        }
+    }
+    return table;
+}();
+
 constexpr LspColumnTable kLspColumns = [] {
     LspColumnTable table{};
     for (int split = 0; split < kLspSplits; ++split) {
@@ -166,6 +176,20 @@ void HarmonicCorrelations(const double* x, int firstLag, double* r, double* ener
     }
 }
 
+void LspGridValues(const double* p, const double* q, double* values) noexcept {
+    const double* polynomial[2] = {p, q};
+    for (int which = 0; which < 2; ++which) {
+        const double* c = polynomial[which];
+        for (int j = 0; j < kLspGridPoints; ++j) {
+            double sum = 0.0;
+            for (int n = 0; n < kLspPolynomialTerms; ++n) {
+                sum += c[kLspPolynomialTerms - 1 - n] * kLspGridCosines.cosine[n][j];
+            }
+            values[kLspGridPoints * which + j] = sum;
+        }
+    }
+}
+
 } // namespace reference
 
 namespace {
@@ -223,6 +247,22 @@ void LspSplitScoresPortable(int split, const double* r, const double* w, double*
             score += wi * (2.0 * ri * c - c * c);
         }
         __builtin_memcpy(scores + k, &score, sizeof score);
+    }
+}
+
+void LspGridValuesPortable(const double* p, const double* q, double* values) noexcept {
+    // Two grid points side by side.
+    const double* polynomial[2] = {p, q};
+    for (int which = 0; which < 2; ++which) {
+        const double* c = polynomial[which];
+        for (int j = 0; j < kLspGridPoints; j += 2) {
+            DoublePair sum = {};
+            for (int n = 0; n < kLspPolynomialTerms; ++n) {
+                const double cn = c[kLspPolynomialTerms - 1 - n];
+                sum += DoublePair{cn, cn} * LoadPair(kLspGridCosines.cosine[n] + j);
+            }
+            __builtin_memcpy(values + kLspGridPoints * which + j, &sum, sizeof sum);
+        }
     }
 }
 
@@ -435,7 +475,7 @@ void HarmonicCorrelationsPortable(const double* x, int firstLag, double* r, doub
 constexpr KernelSet kPortableKernels = {
     CausalConvolutionPortable, TapResponsesPortable,   CorrelateTapsPortable,        ScoreRowsPortable,
     CorrelateLagsPortable,     BackwardFilterPortable, AutocorrelatePortable,        RunningProductsPortable,
-    ImpulseResponsesPortable,  LspSplitScoresPortable, HarmonicCorrelationsPortable,
+    ImpulseResponsesPortable,  LspSplitScoresPortable, HarmonicCorrelationsPortable, LspGridValuesPortable,
 };
 
 // The paths found at the first use, and the set in use. Forcing a path is meant for tests and

@@ -60,6 +60,10 @@ struct KernelSet {
     // x[n] x[n - L], energy[i] = sum of x[n - L] x[n - L]. x has firstLag + 6 readable samples
     // before it and 60 after.
     void (*harmonicCorrelations)(const double* x, int firstLag, double* r, double* energy) noexcept;
+    // The two LSP polynomials p and q (six coefficients each) on the whole search grid:
+    // values[j] = p(j), values[kLspGridPoints + j] = q(j), each the sum over n = 0 .. 5 ascending
+    // of c[5 - n] cos(n j pi / 256).
+    void (*lspGridValues)(const double* p, const double* q, double* values) noexcept;
 };
 
 // Paths this processor can run, the portable one first.
@@ -88,6 +92,13 @@ struct LspColumnTable {
 };
 extern const LspColumnTable kLspColumns;
 
+// cos(n j pi / 256) from the cosine table, by n (the polynomial term) and grid point j.
+inline constexpr int kLspPolynomialTerms = 6;
+struct LspGridCosineTable {
+    double cosine[kLspPolynomialTerms][kLspGridPoints];
+};
+extern const LspGridCosineTable kLspGridCosines;
+
 // The plain loops that define each kernel's result.
 namespace reference {
 void CausalConvolution(const double* x, const double* h, double* y) noexcept;
@@ -101,6 +112,7 @@ void RunningProducts(const double* h, double* running) noexcept;
 void ImpulseResponses(const double* aq, const double* weights, double* u) noexcept;
 void LspSplitScores(int split, const double* r, const double* w, double* scores) noexcept;
 void HarmonicCorrelations(const double* x, int firstLag, double* r, double* energy) noexcept;
+void LspGridValues(const double* p, const double* q, double* values) noexcept;
 } // namespace reference
 
 // The kernel sets of each path; KernelSetFor returns nullptr for a path not built in.

@@ -375,13 +375,29 @@ void HarmonicCorrelationsAvx2(const double* x, int firstLag, double* r, double* 
     }
 }
 
+void LspGridValuesAvx2(const double* p, const double* q, double* values) noexcept {
+    // Four grid points side by side.
+    const double* polynomial[2] = {p, q};
+    for (int which = 0; which < 2; ++which) {
+        const double* c = polynomial[which];
+        for (int j = 0; j < kLspGridPoints; j += 4) {
+            Quad sum = {};
+#pragma GCC unroll 6
+            for (int n = 0; n < kLspPolynomialTerms; ++n) {
+                sum += Broadcast(c[kLspPolynomialTerms - 1 - n]) * Load(kLspGridCosines.cosine[n] + j);
+            }
+            Store(values + kLspGridPoints * which + j, sum);
+        }
+    }
+}
+
 } // namespace
 
 extern const KernelSet kAvx2Kernels;
 const KernelSet kAvx2Kernels = {
     CausalConvolutionAvx2, TapResponsesAvx2,   CorrelateTapsAvx2,        ScoreRowsAvx2,
     CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2,        RunningProductsAvx2,
-    ImpulseResponsesAvx2,  LspSplitScoresAvx2, HarmonicCorrelationsAvx2,
+    ImpulseResponsesAvx2,  LspSplitScoresAvx2, HarmonicCorrelationsAvx2, LspGridValuesAvx2,
 };
 
 } // namespace velmar

@@ -266,6 +266,24 @@ void AutocorrelateAvx512(const double* w, double* sums) noexcept {
     _mm512_mask_storeu_pd(sums + 8, __mmask8{(1u << (kLags - 8)) - 1}, high);
 }
 
+void LspGridValuesAvx512(const double* p, const double* q, double* values) noexcept {
+    // Eight grid points side by side.
+    const double* polynomial[2] = {p, q};
+    for (int which = 0; which < 2; ++which) {
+        const double* c = polynomial[which];
+        for (int j = 0; j < kLspGridPoints; j += 8) {
+            __m512d sum = _mm512_setzero_pd();
+#pragma GCC unroll 6
+            for (int n = 0; n < kLspPolynomialTerms; ++n) {
+                const __m512d term = _mm512_mul_pd(_mm512_set1_pd(c[kLspPolynomialTerms - 1 - n]),
+                                                   _mm512_loadu_pd(kLspGridCosines.cosine[n] + j));
+                sum = _mm512_add_pd(sum, term);
+            }
+            _mm512_storeu_pd(values + kLspGridPoints * which + j, sum);
+        }
+    }
+}
+
 KernelSet MakeAvx512Kernels() noexcept {
     KernelSet set = kAvx2Kernels;
     set.causalConvolution = CausalConvolutionAvx512;
@@ -275,6 +293,7 @@ KernelSet MakeAvx512Kernels() noexcept {
     set.backwardFilter = BackwardFilterAvx512;
     set.lspSplitScores = LspSplitScoresAvx512;
     set.autocorrelate = AutocorrelateAvx512;
+    set.lspGridValues = LspGridValuesAvx512;
     return set;
 }
 

@@ -186,13 +186,16 @@ LspVector LpcToLsp(const LpcSet& lpc, const LspVector& fallback) noexcept {
     q[kHalf] = q[kHalf] / 2.0;
 
     // The roots interlace, so the search alternates between the two polynomials after each root.
-    const LspPolynomial* polynomial[2] = {&p, &q};
+    static_assert(std::tuple_size_v<LspPolynomial> == kLspPolynomialTerms);
+    std::array<double, 2 * kLspGridPoints> grid;
+    Kernels().lspGridValues(p.data(), q.data(), grid.data());
+    const double* values[2] = {grid.data(), grid.data() + kLspGridPoints};
     int current = 0;
     LspVector lsp{};
     int found = 0;
-    double prev = EvalLspPolynomial(p, 0);
+    double prev = values[0][0];
     for (int j = 1; j < kLspGridPoints; ++j) {
-        double cur = EvalLspPolynomial(*polynomial[current], j);
+        double cur = values[current][j];
         if (cur * prev < 0.0) {
             lsp[found] = static_cast<double>(j - 1) + std::fabs(prev) / (std::fabs(prev) + std::fabs(cur));
             ++found;
@@ -200,7 +203,7 @@ LspVector LpcToLsp(const LpcSet& lpc, const LspVector& fallback) noexcept {
                 return lsp;
             }
             current ^= 1;
-            cur = EvalLspPolynomial(*polynomial[current], j);
+            cur = values[current][j];
         }
         prev = cur;
     }

@@ -138,6 +138,9 @@ const std::vector<KernelCase>& KernelCases() {
                                            out + kLspSplitEntries * split);
              }
          }},
+        {"LspGridValues", 2 * kLspGridPoints,
+         [](const KernelSet& k, const double* a, const double* b, double* out) { k.lspGridValues(a, b, out); },
+         reference::LspGridValues},
         {"CorrelateTaps", kPitchTableWidth,
          [](const KernelSet& k, const double* a, const double* b, double* out) {
              k.correlateTaps(a, b, out);
