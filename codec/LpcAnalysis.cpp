@@ -217,13 +217,8 @@ std::array<int, kLspSplits> SearchLspSplits(const LspVector& residual, const Lsp
         std::array<double, kLspSplitEntries> scores;
         const int first = kLspSplitLayout[split].firstLsp;
         Kernels().lspSplitScores(split, residual.data() + first, weights.data() + first, scores.data());
-        double bestScore = scores[0];
-        for (int k = 1; k < kLspSplitEntries; ++k) {
-            if (scores[k] > bestScore) {
-                bestScore = scores[k];
-                best[split] = k;
-            }
-        }
+        // The first entry of the highest score, as a scan keeping every strictly higher one finds.
+        best[split] = FirstHighest(scores);
     }
     return best;
 }
