@@ -194,20 +194,32 @@ void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSam
     // 1 / A(z/0.9), tilt and gain. The recursion is the frame's critical path: its sum starts from
     // the newest product rather than from 0.0, which can change only the sign of a zero sum, and a
     // zero of either sign stays zero through every later stage and the rounding.
-    FilterBuffer u{};
-    std::copy(outputHistory.begin(), outputHistory.end(), u.begin());
+    // The memories (newest first) ride in registers, so that each output reaches the next one's sum
+    // without a round trip through memory.
+    double memory[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) {
+        memory[k] = outputHistory[kLpcOrder - 1 - k];
+    }
     for (int i = 0; i < kSubframes; ++i) {
-        const LpcSet& d = den[i];
+        double d[kLpcOrder];
+        for (int k = 0; k < kLpcOrder; ++k) {
+            d[k] = den[i][k];
+        }
         const int first = kSubframeSamples * i;
         double peak = 0.0;
         for (int n = first; n < first + kSubframeSamples; ++n) {
-            double* const now = u.data() + kLpcOrder + n;
-            double sum = d[0] * now[-1];
-            for (int k = 2; k <= kLpcOrder; ++k) {
-                sum += d[k - 1] * now[-k];
+            double sum = d[0] * memory[0];
+#pragma GCC unroll 9
+            for (int k = 1; k < kLpcOrder; ++k) {
+                sum += d[k] * memory[k];
             }
-            now[0] = shaped[n] + sum;
-            const double tilted = now[0] - kTiltFactor * now[-1];
+            const double now = shaped[n] + sum;
+            const double tilted = now - kTiltFactor * memory[0];
+#pragma GCC unroll 9
+            for (int k = kLpcOrder - 1; k > 0; --k) {
+                memory[k] = memory[k - 1];
+            }
+            memory[0] = now;
             gain = kGainSmoothing * gain + (1.0 - kGainSmoothing) * targets[i];
             out[n] = gain * tilted;
             peak = std::max(peak, std::abs(out[n]));
@@ -220,7 +232,9 @@ void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSam
             }
         }
     }
-    std::copy(u.end() - kLpcOrder, u.end(), outputHistory.begin());
+    for (int k = 0; k < kLpcOrder; ++k) {
+        outputHistory[kLpcOrder - 1 - k] = memory[k];
+    }
 }
 
 void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPackedFrameView frame,
