@@ -2,8 +2,9 @@
 # Side-by-side speed comparison of the working tree against another git revision on this machine.
 # Both codec benchmarks and both prmcodec tools are built in a temporary folder, then run in
 # alternation for several rounds, so that the load of a shared machine falls on both alike. Prints
-# the median CPU time per benchmark with the ratio old / new, and the whole-process speed of
-# `prmcodec encode --raw` and `prmcodec decode` on a two-minute speech file beside the kernel figures.
+# the median CPU time per benchmark with the ratio old / new, the enhanced decoder's speed against
+# the plain one, and the whole-process speed of `prmcodec encode --raw` and `prmcodec decode` on a
+# two-minute speech file beside the kernel figures (also net of a bare process start).
 #
 # Usage: bench/ab.sh [REVISION] [ROUNDS]    (defaults: HEAD and 5)
 # Environment: AB_KEEP=1 keeps the temporary folder; AB_FILTER restricts the benchmarks (regex).
@@ -60,6 +61,7 @@ for ((round = 1; round <= rounds; ++round)); do
             --benchmark_min_time=0.5 >"$tmp/$side-$round.json" 2>/dev/null
         echo "$(cpu "$(tool "$side")" encode --raw "$speech" "$tmp/$side.prm")" >>"$tmp/$side-encode"
         echo "$(cpu "$(tool "$side")" decode "$tmp/$side.prm" "$tmp/$side.wav")" >>"$tmp/$side-decode"
+        echo "$(cpu "$(tool "$side")" --help)" >>"$tmp/$side-start"
     done
     echo "round $round of $rounds done"
 done
@@ -83,12 +85,20 @@ for name in new:
     else:
         print(f"{name:<28}{'-':>12}{new[name]:>12.0f}{'-':>10}")
 frame_seconds = 240 / 8000
+if "BM_DecodeFrame" in new and "BM_DecodeEnhancedFrame" in new:
+    print(f"\nenhanced decoding at {new['BM_DecodeFrame'] / new['BM_DecodeEnhancedFrame']:.2f} of the plain decoder's speed")
+def median_of(path):
+    with open(path) as f:
+        return statistics.median(float(line) for line in f if line.strip())
 print(f"\nwhole process on {seconds:.1f} s of speech, median CPU seconds (x real time; kernel x real time)")
+print("the start of a process that only prints its help is also shown taken off, as 'net'")
 for step, bench in (("encode", "BM_EncodeFrame"), ("decode", "BM_DecodeFrame")):
     for side, kernel in (("old", old), ("new", new)):
-        with open(f"{tmp}/{side}-{step}") as f:
-            cpu = statistics.median(float(line) for line in f if line.strip())
+        cpu = median_of(f"{tmp}/{side}-{step}")
+        start = median_of(f"{tmp}/{side}-start")
         rt = seconds / cpu if cpu > 0 else float("inf")
+        net = seconds / (cpu - start) if cpu > start else float("inf")
         k = frame_seconds / (kernel[bench] * 1e-9) if bench in kernel else float("nan")
-        print(f"  {step} {side}: {cpu:7.3f} s  {rt:7.0f}x  (kernel {k:.0f}x, process/kernel {rt / k:.2f})")
+        print(f"  {step} {side}: {cpu:7.3f} s  {rt:7.0f}x  (kernel {k:.0f}x, process/kernel {rt / k:.2f},"
+              f" net of {start * 1000:.1f} ms start {net / k:.2f})")
 EOF
