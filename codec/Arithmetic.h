@@ -35,23 +35,32 @@ inline DoublePair LoadPair(const double* p) noexcept {
 // keeps every strictly higher value finds, without a branch per value. Values that are not numbers
 // never count; if all are such, any index may be returned (no comparison with it succeeds).
 template <std::size_t N> int FirstHighest(const std::array<double, N>& values) noexcept {
-    constexpr std::size_t kLanes = N % 8 == 0 ? 8 : (N % 6 == 0 ? 6 : 1);
-    std::array<double, kLanes> highest;
-    highest.fill(-std::numeric_limits<double>::infinity());
+    static_assert(N % 2 == 0);
+    // Lane l keeps the highest of the values at l, l + lanes, ..., two lanes to a register.
+    constexpr std::size_t kPairs = N % 8 == 0 ? 4 : (N % 6 == 0 ? 3 : 1);
+    constexpr std::size_t kLanes = 2 * kPairs;
+    constexpr double kLowest = -std::numeric_limits<double>::infinity();
+    DoublePair highest[kPairs];
+    for (DoublePair& h : highest) {
+        h = DoublePair{kLowest, kLowest};
+    }
     for (std::size_t i = 0; i < N; i += kLanes) {
-#pragma GCC unroll 8
-        for (std::size_t lane = 0; lane < kLanes; ++lane) {
-            const double v = values[i + lane];
-            highest[lane] = v > highest[lane] ? v : highest[lane];
+#pragma GCC unroll 4
+        for (std::size_t p = 0; p < kPairs; ++p) {
+            const DoublePair v = LoadPair(values.data() + i + 2 * p);
+            highest[p] = v > highest[p] ? v : highest[p];
         }
     }
-    double top = highest[0];
+    double top = highest[0][0];
     for (std::size_t lane = 1; lane < kLanes; ++lane) {
-        top = highest[lane] > top ? highest[lane] : top;
+        const double h = highest[lane / 2][lane % 2];
+        top = h > top ? h : top;
     }
-    for (std::size_t i = 0; i < N; ++i) {
-        if (values[i] == top) {
-            return static_cast<int>(i);
+    const DoublePair topPair = {top, top};
+    for (std::size_t i = 0; i < N; i += 2) {
+        const auto equal = LoadPair(values.data() + i) == topPair;
+        if ((equal[0] | equal[1]) != 0) {
+            return static_cast<int>(equal[0] != 0 ? i : i + 1);
         }
     }
     return 0;
