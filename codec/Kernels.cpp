@@ -3,6 +3,7 @@
 #include "codec/Arithmetic.h"
 #include "codec/CodecConstants.h"
 #include "codec/FilterCascade.h"
+#include "codec/PulseSearchCore.h"
 #include "codec/tables/LspTables.h"
 #include "codec/tables/PitchTables.h"
 
@@ -190,6 +191,46 @@ void LspGridValues(const double* p, const double* q, double* values) noexcept {
     }
 }
 
+int SearchPulseSets(const double* d, const double* rr, double theta, int time, int* best) noexcept {
+    constexpr int kCodes = kTrackPositions;
+    const double* diag = rr;
+    auto r = [rr](int pair, int k, int m) { return rr[kPulseDiagonalValues + (pair * kCodes + k) * kCodes + m]; };
+    auto at = [d](int track, int k) { return d[kCodes * k + 2 * track]; };
+    double bestCorrelation2 = 0.0;
+    double bestEnergy = 1.0;
+    for (int t = 0; t < kPulsesPerSubframe; ++t) {
+        best[t] = 0;
+    }
+    for (int k0 = 0; k0 < kCodes && time > 0; ++k0) {
+        for (int k1 = 0; k1 < kCodes && time > 0; ++k1) {
+            const double p1 = at(0, k0) + at(1, k1);
+            const double a1 = diag[k0] + diag[kCodes + k1] + r(kPulsePair01, k0, k1);
+            for (int k2 = 0; k2 < kCodes && time > 0; ++k2) {
+                if (!(p1 + at(2, k2) > theta)) {
+                    continue;
+                }
+                const double p2 = p1 + at(2, k2);
+                const double a2 = a1 + diag[2 * kCodes + k2] + r(kPulsePair12, k1, k2) + r(kPulsePair02, k0, k2);
+                for (int k3 = 0; k3 < kCodes; k3 += 2) {
+                    const double p3 = p2 + at(3, k3);
+                    const double a3 = a2 + diag[3 * kCodes + k3] + r(kPulsePair03, k0, k3) +
+                                      r(kPulsePair13, k1, k3) + r(kPulsePair23, k2, k3);
+                    if (p3 * p3 * bestEnergy > bestCorrelation2 * a3) {
+                        bestCorrelation2 = p3 * p3;
+                        bestEnergy = a3;
+                        best[0] = k0;
+                        best[1] = k1;
+                        best[2] = k2;
+                        best[3] = k3;
+                    }
+                }
+                --time;
+            }
+        }
+    }
+    return time;
+}
+
 } // namespace reference
 
 namespace {
@@ -264,6 +305,30 @@ void LspGridValuesPortable(const double* p, const double* q, double* values) noe
             __builtin_memcpy(values + kLspGridPoints * which + j, &sum, sizeof sum);
         }
     }
+}
+
+int SearchPulseSetsPortable(const double* d, const double* rr, double theta, int time, int* best) noexcept {
+    // Two candidates to a register, each sum and comparison as the scalar one.
+    auto admit = [](double p1, const double* d2, double threshold) {
+        unsigned admitted = 0;
+#if defined(__SSE2__)
+        const DoublePair p1Pair = {p1, p1};
+        const DoublePair thetaPair = {threshold, threshold};
+#pragma GCC unroll 4
+        for (int k = 0; k < kTrackPositions; k += 2) {
+            const DoublePair sum = p1Pair + LoadPair(d2 + k);
+            admitted |= static_cast<unsigned>(
+                            __builtin_ia32_movmskpd(reinterpret_cast<DoublePair>(sum > thetaPair)))
+                        << k;
+        }
+#else
+        for (int k = 0; k < kTrackPositions; ++k) {
+            admitted |= static_cast<unsigned>(p1 + d2[k] > threshold) << k;
+        }
+#endif
+        return admitted;
+    };
+    return SearchPulseSetsCore(d, rr, theta, time, best, admit);
 }
 
 void CorrelateTapsPortable(const double* t, const double* y, double* c) noexcept {
@@ -476,6 +541,7 @@ constexpr KernelSet kPortableKernels = {
     CausalConvolutionPortable, TapResponsesPortable,   CorrelateTapsPortable,        ScoreRowsPortable,
     CorrelateLagsPortable,     BackwardFilterPortable, AutocorrelatePortable,        RunningProductsPortable,
     ImpulseResponsesPortable,  LspSplitScoresPortable, HarmonicCorrelationsPortable, LspGridValuesPortable,
+    SearchPulseSetsPortable,
 };
 
 // The paths found at the first use, and the set in use. Forcing a path is meant for tests and

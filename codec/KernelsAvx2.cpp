@@ -4,6 +4,7 @@
 #include "codec/CodecConstants.h"
 #include "codec/FilterCascade.h"
 #include "codec/Kernels.h"
+#include "codec/PulseSearchCore.h"
 
 namespace velmar {
 namespace {
@@ -391,6 +392,20 @@ void LspGridValuesAvx2(const double* p, const double* q, double* values) noexcep
     }
 }
 
+int SearchPulseSetsAvx2(const double* d, const double* rr, double theta, int time, int* best) noexcept {
+    // Four candidates to a register, each sum and comparison as the scalar one.
+    auto admit = [](double p1, const double* d2, double threshold) {
+        const Quad low = Broadcast(p1) + Load(d2);
+        const Quad high = Broadcast(p1) + Load(d2 + 4);
+        const unsigned lowBits = static_cast<unsigned>(
+            __builtin_ia32_movmskpd256(reinterpret_cast<Quad>(low > Broadcast(threshold))));
+        const unsigned highBits = static_cast<unsigned>(
+            __builtin_ia32_movmskpd256(reinterpret_cast<Quad>(high > Broadcast(threshold))));
+        return lowBits | highBits << 4;
+    };
+    return SearchPulseSetsCore(d, rr, theta, time, best, admit);
+}
+
 } // namespace
 
 extern const KernelSet kAvx2Kernels;
@@ -398,6 +413,7 @@ const KernelSet kAvx2Kernels = {
     CausalConvolutionAvx2, TapResponsesAvx2,   CorrelateTapsAvx2,        ScoreRowsAvx2,
     CorrelateLagsAvx2,     BackwardFilterAvx2, AutocorrelateAvx2,        RunningProductsAvx2,
     ImpulseResponsesAvx2,  LspSplitScoresAvx2, HarmonicCorrelationsAvx2, LspGridValuesAvx2,
+    SearchPulseSetsAvx2,
 };
 
 } // namespace velmar

@@ -2,10 +2,11 @@
 
 #include "codec/Arithmetic.h"
 #include "codec/Kernels.h"
+#include "codec/PulseSearchCore.h"
 #include "codec/tables/PulseTables.h"
 
-#include <bit>
 #include <cmath>
+#include <cstddef>
 
 namespace velmar {
 namespace {
@@ -36,30 +37,10 @@ constexpr int kPair03 = PairIndex(0, 3);
 constexpr int kPair12 = PairIndex(1, 2);
 constexpr int kPair13 = PairIndex(1, 3);
 constexpr int kPair23 = PairIndex(2, 3);
-static_assert(kPair01 >= 0 && kPair02 >= 0 && kPair03 >= 0 && kPair12 >= 0 && kPair13 >= 0 && kPair23 >= 0);
-
-// Bit k set where p1 + d2[k] > theta: the third pulses admitted after the first two.
-unsigned AdmittedThirdPulses(double p1, const std::array<double, kTrackPositions>& d2,
-                             double theta) noexcept {
-    unsigned admitted = 0;
-#if defined(__SSE2__)
-    // Two candidates to a register, each sum and comparison as the scalar one.
-    const DoublePair p1Pair = {p1, p1};
-    const DoublePair thetaPair = {theta, theta};
-#pragma GCC unroll 4
-    for (int k = 0; k < kTrackPositions; k += 2) {
-        const DoublePair sum = p1Pair + LoadPair(d2.data() + k);
-        admitted |=
-            static_cast<unsigned>(__builtin_ia32_movmskpd(reinterpret_cast<DoublePair>(sum > thetaPair)))
-            << k;
-    }
-#else
-    for (int k = 0; k < kTrackPositions; ++k) {
-        admitted |= static_cast<unsigned>(p1 + d2[k] > theta) << k;
-    }
-#endif
-    return admitted;
-}
+// The layout the search kernels read.
+static_assert(kPair01 == kPulsePair01 && kPair02 == kPulsePair02 && kPair03 == kPulsePair03 &&
+              kPair12 == kPulsePair12 && kPair13 == kPulsePair13 && kPair23 == kPulsePair23);
+static_assert(offsetof(ImpulseCorrelations, cross) == kPulseDiagonalValues * sizeof(double));
 
 // Threshold for the partial correlation of three pulses, from the positions of one parity: halfway
 // from the mean three-pulse correlation to the best one the three tracks could give.
@@ -162,7 +143,6 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
 
     // The cross terms appear twice in the energy of a pulse set; fold that and the signs in once,
     // a row at a time.
-    using Quad = double __attribute__((vector_size(4 * sizeof(double))));
     std::array<std::array<double, kTrackPositions>, kPulsesPerSubframe> trackSign{};
     for (int t = 0; t < kPulsesPerSubframe; ++t) {
         for (int k = 0; k < kTrackPositions; ++k) {
@@ -186,66 +166,9 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
         }
     }
 
-    int time = searchBudget + kPulseSearchBudget;
-    double bestCorrelation2 = 0.0;
-    double bestEnergy = 1.0;
-    std::array<int, kPulsesPerSubframe> best = {0, 0, 0, 0}; // codes k of the four tracks
-    // The values of each track by code, the fourth track's searched codes packed together so that
-    // its four candidates are scored side by side (each by the scalar expression's own steps).
-    constexpr int kFourthCodes = kTrackPositions / kFourthTrackStride;
-    static_assert(kFourthCodes == 4);
-    auto fourth = [](const std::array<double, kTrackPositions>& row, Quad& out) {
-        out = Quad{row[0], row[2], row[4], row[6]};
-    };
-    std::array<std::array<double, kTrackPositions>, kPulsesPerSubframe - 1> dt{};
-    for (int t = 0; t < kPulsesPerSubframe - 1; ++t) {
-        for (int k = 0; k < kTrackPositions; ++k) {
-            dt[t][k] = d[PositionOnTrack(t, k)];
-        }
-    }
-    const Quad d3 = {d[PositionOnTrack(3, 0)], d[PositionOnTrack(3, 2)], d[PositionOnTrack(3, 4)],
-                     d[PositionOnTrack(3, 6)]};
-    Quad diag3;
-    fourth(rr.diagonal[3], diag3);
-    std::array<Quad, kTrackPositions> cross03{};
-    std::array<Quad, kTrackPositions> cross13{};
-    std::array<Quad, kTrackPositions> cross23{};
-    for (int k = 0; k < kTrackPositions; ++k) {
-        fourth(rr.cross[kPair03][k], cross03[k]);
-        fourth(rr.cross[kPair13][k], cross13[k]);
-        fourth(rr.cross[kPair23][k], cross23[k]);
-    }
-    const auto& diag = rr.diagonal;
-    const auto& cross = rr.cross;
-    for (int k0 = 0; k0 < kTrackPositions && time > 0; ++k0) {
-        const double p0 = dt[0][k0];
-        const double a0 = diag[0][k0];
-        for (int k1 = 0; k1 < kTrackPositions && time > 0; ++k1) {
-            const double p1 = p0 + dt[1][k1];
-            const double a1 = a0 + diag[1][k1] + cross[kPair01][k0][k1];
-            // The third pulses whose triple passes the threshold, found without a branch per
-            // candidate (which would be unpredictable); they are then tried in ascending order.
-            unsigned admitted = AdmittedThirdPulses(p1, dt[2], theta);
-            while (admitted != 0 && time > 0) {
-                const int k2 = std::countr_zero(admitted);
-                admitted &= admitted - 1;
-                const double p2 = p1 + dt[2][k2];
-                const double a2 = a1 + diag[2][k2] + cross[kPair12][k1][k2] + cross[kPair02][k0][k2];
-                const Quad p3 = p2 + d3;
-                const Quad p3Squared = p3 * p3;
-                const Quad a3 = a2 + diag3 + cross03[k0] + cross13[k1] + cross23[k2];
-#pragma GCC unroll 4
-                for (int c = 0; c < kFourthCodes; ++c) {
-                    if (p3Squared[c] * bestEnergy > bestCorrelation2 * a3[c]) {
-                        bestCorrelation2 = p3Squared[c];
-                        bestEnergy = a3[c];
-                        best = {k0, k1, k2, kFourthTrackStride * c};
-                    }
-                }
-                --time;
-            }
-        }
-    }
+    std::array<int, kPulsesPerSubframe> best{}; // codes k of the four tracks
+    const int time = Kernels().searchPulseSets(d.data(), rr.diagonal[0].data(), theta,
+                                               searchBudget + kPulseSearchBudget, best.data());
     searchBudget = static_cast<std::int16_t>(time);
 
     PulseChoice choice;

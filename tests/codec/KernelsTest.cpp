@@ -1,11 +1,13 @@
 #include "codec/Kernels.h"
 
 #include "codec/CodecConstants.h"
+#include "codec/PulseSearchCore.h"
 #include "codec/SpeechCodec.h"
 #include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -232,6 +234,35 @@ TEST(Kernels, EveryPathGivesTheReferenceDoublesOnRandomAndEdgeInputs) {
                     ASSERT_EQ(std::bit_cast<std::uint64_t>(actual[i]),
                               std::bit_cast<std::uint64_t>(expected[i]))
                         << "output " << i << ": " << actual[i] << " instead of " << expected[i];
+                }
+            }
+        }
+    }
+}
+
+// The pulse search keeps the first best of the first `time` sets whose first three pulses pass: a
+// path that tries the sets in another order, spends the budget otherwise or lets a later tie win
+// picks other pulses or leaves another budget. The constant inputs are all ties.
+TEST(Kernels, EveryPathSearchesThePulseSetsAsTheReferenceDoes) {
+    constexpr int kCorrelations = kPulsesPerSubframe * kTrackPositions + kTrackPairs * kTrackPositions * kTrackPositions;
+    static_assert(kPulseTargetLength + kCorrelations <= static_cast<int>(kInputLength));
+    for (const KernelPath path : AvailableKernelPaths()) {
+        CForcedPath forced(path);
+        ASSERT_TRUE(forced.Forced());
+        for (const InputCase& input : InputCases()) {
+            test::Rng rng(test::kDefaultSeed);
+            const Input d = input.make(rng);
+            const Input rr = input.make(rng);
+            const double huge = std::numeric_limits<double>::max();
+            for (const double theta : {-huge, 0.0, d[1] + d[3] + d[5], huge}) {
+                for (const int budget : {0, 1, 37, 120, 600}) {
+                    SCOPED_TRACE(PathName(path) + " / " + input.name + " / theta " + std::to_string(theta) +
+                                 " / budget " + std::to_string(budget));
+                    int expected[kPulsesPerSubframe];
+                    int actual[kPulsesPerSubframe];
+                    const int left = reference::SearchPulseSets(d.data(), rr.data(), theta, budget, expected);
+                    ASSERT_EQ(Kernels().searchPulseSets(d.data(), rr.data(), theta, budget, actual), left);
+                    EXPECT_TRUE(std::equal(actual, actual + kPulsesPerSubframe, expected));
                 }
             }
         }
