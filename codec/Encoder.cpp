@@ -187,10 +187,9 @@ std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, Pa
         std::array<double, kWeightedBufferSize> buf{};
         std::copy(weighting.weightedHistory.begin(), weighting.weightedHistory.end(), buf.begin());
         std::copy(x.begin(), x.end(), buf.begin() + kWeightedHistory);
-        for (int half = 0; half < 2; ++half) {
-            const int lag = EstimateOpenLoopPitch(buf, kWeightedHistory + kOpenLoopWindow * half);
-            params.pitchLag[half] = lag;
-        }
+        const std::array<int, 2> lags = EstimateOpenLoopPitches(buf);
+        params.pitchLag[0] = lags[0];
+        params.pitchLag[1] = lags[1];
         NoteOpenLoopLags(state.vad, params.pitchLag);
         for (int j = 0; j < kSubframes; ++j) {
             harmonic[j] =

@@ -87,19 +87,25 @@ void WeightSpeech(FrameSignal x, const SubframeWeightings& weightings, FilterMem
     }
 }
 
-int EstimateOpenLoopPitch(WeightedBuffer buf, int start) noexcept {
-    assert(start >= kWeightedHistory && start + kOpenLoopWindow <= kWeightedBufferSize);
-    const double* b = buf.data();
-    std::array<double, kLagCorrelationSlots> correlation;
-    Kernels().correlateLags(b + start, correlation.data());
+namespace {
 
-    int bestLag = kOpenLoopMinLag;
-    double bestR2 = 0.0;
-    double bestEnergy = 1.0;
-    // Energy of the window at lag 17; each lag slides it one sample further back.
-    double energy =
-        DotProduct(b + start - (kOpenLoopMinLag - 1), b + start - (kOpenLoopMinLag - 1), kOpenLoopWindow);
-    for (int lag = kOpenLoopMinLag; lag <= kOpenLoopMaxLag; ++lag) {
+// The open-loop search of one window: its energy at each lag follows from the one before (the
+// window slides one sample further back), and a lag wins as EstimateOpenLoopPitch describes.
+class COpenLoopSearch {
+public:
+    COpenLoopSearch(const double* buf, int windowStart) noexcept
+        : b(buf)
+        , start(windowStart) {
+        Kernels().correlateLags(b + start, correlation.data());
+    }
+
+    // Energy of the window at lag 17.
+    void Begin() noexcept {
+        const double* first = b + start - (kOpenLoopMinLag - 1);
+        energy = DotProduct(first, first, kOpenLoopWindow);
+    }
+
+    void Step(int lag) noexcept {
         const double leaving = b[start - lag + kOpenLoopWindow];
         const double entering = b[start - lag];
         energy = energy - leaving * leaving + entering * entering;
@@ -115,7 +121,43 @@ int EstimateOpenLoopPitch(WeightedBuffer buf, int start) noexcept {
             }
         }
     }
-    return bestLag;
+
+    int BestLag() const noexcept { return bestLag; }
+
+private:
+    const double* b;
+    int start;
+    std::array<double, kLagCorrelationSlots> correlation;
+    double energy = 0.0;
+    int bestLag = kOpenLoopMinLag;
+    double bestR2 = 0.0;
+    double bestEnergy = 1.0;
+};
+
+} // namespace
+
+int EstimateOpenLoopPitch(WeightedBuffer buf, int start) noexcept {
+    assert(start >= kWeightedHistory && start + kOpenLoopWindow <= kWeightedBufferSize);
+    COpenLoopSearch search(buf.data(), start);
+    search.Begin();
+    for (int lag = kOpenLoopMinLag; lag <= kOpenLoopMaxLag; ++lag) {
+        search.Step(lag);
+    }
+    return search.BestLag();
+}
+
+std::array<int, 2> EstimateOpenLoopPitches(WeightedBuffer buf) noexcept {
+    // The two halves' energies are chains of dependent sums; stepped together, each runs while
+    // the other waits.
+    COpenLoopSearch first(buf.data(), kWeightedHistory);
+    COpenLoopSearch second(buf.data(), kWeightedHistory + kOpenLoopWindow);
+    first.Begin();
+    second.Begin();
+    for (int lag = kOpenLoopMinLag; lag <= kOpenLoopMaxLag; ++lag) {
+        first.Step(lag);
+        second.Step(lag);
+    }
+    return {first.BestLag(), second.BestLag()};
 }
 
 HarmonicWeight FindHarmonicWeight(WeightedBuffer buf, int start, int olp) noexcept {

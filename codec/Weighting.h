@@ -43,6 +43,9 @@ void WeightSpeech(FrameSignal x, const SubframeWeightings& weightings, FilterMem
 // `start` with their past; a lag 18 or more beyond the best so far must beat it by a factor 4/3,
 // which keeps multiples of the true period from winning.
 int EstimateOpenLoopPitch(WeightedBuffer buf, int start) noexcept;
+// The lags of both halves of the frame (windows at kWeightedHistory and 120 samples later), each as
+// EstimateOpenLoopPitch finds it.
+std::array<int, 2> EstimateOpenLoopPitches(WeightedBuffer buf) noexcept;
 
 // Lag within 3 of `olp` and gain of the harmonic weighting of the subframe starting at `start`.
 HarmonicWeight FindHarmonicWeight(WeightedBuffer buf, int start, int olp) noexcept;
