@@ -2,6 +2,7 @@
 
 #include "audio/BufferQueueDevice.h"
 #include "audio/LibraryNoise.h"
+#include "audio/SharedLibrary.h"
 
 #include <fcntl.h>
 #include <portaudio.h>
@@ -19,6 +20,60 @@
 
 namespace velmar {
 namespace {
+
+// The PortAudio functions this file calls, reached through the library opened at the first backend:
+// a program that never opens a sound device never loads PortAudio (nor ALSA and JACK beneath it).
+struct PortAudioFunctions {
+    static constexpr const char* kTitle = "PortAudio";
+    static constexpr const char* kSoname = "libportaudio.so.2";
+
+    decltype(&Pa_Initialize) Initialize = nullptr;
+    decltype(&Pa_Terminate) Terminate = nullptr;
+    decltype(&Pa_GetErrorText) GetErrorText = nullptr;
+    decltype(&Pa_GetLastHostErrorInfo) GetLastHostErrorInfo = nullptr;
+    decltype(&Pa_GetDeviceCount) GetDeviceCount = nullptr;
+    decltype(&Pa_GetDeviceInfo) GetDeviceInfo = nullptr;
+    decltype(&Pa_GetDefaultInputDevice) GetDefaultInputDevice = nullptr;
+    decltype(&Pa_GetDefaultOutputDevice) GetDefaultOutputDevice = nullptr;
+    decltype(&Pa_OpenStream) OpenStream = nullptr;
+    decltype(&Pa_CloseStream) CloseStream = nullptr;
+    decltype(&Pa_StartStream) StartStream = nullptr;
+    decltype(&Pa_StopStream) StopStream = nullptr;
+    decltype(&Pa_AbortStream) AbortStream = nullptr;
+    decltype(&Pa_IsStreamStopped) IsStreamStopped = nullptr;
+    decltype(&Pa_GetStreamReadAvailable) GetStreamReadAvailable = nullptr;
+    decltype(&Pa_GetStreamWriteAvailable) GetStreamWriteAvailable = nullptr;
+    decltype(&Pa_ReadStream) ReadStream = nullptr;
+    decltype(&Pa_WriteStream) WriteStream = nullptr;
+    std::string error; // why PortAudio cannot be used; empty when it can
+
+    void Resolve(CSharedLibrary& library) {
+        library.Resolve(Initialize, "Pa_Initialize");
+        library.Resolve(Terminate, "Pa_Terminate");
+        library.Resolve(GetErrorText, "Pa_GetErrorText");
+        library.Resolve(GetLastHostErrorInfo, "Pa_GetLastHostErrorInfo");
+        library.Resolve(GetDeviceCount, "Pa_GetDeviceCount");
+        library.Resolve(GetDeviceInfo, "Pa_GetDeviceInfo");
+        library.Resolve(GetDefaultInputDevice, "Pa_GetDefaultInputDevice");
+        library.Resolve(GetDefaultOutputDevice, "Pa_GetDefaultOutputDevice");
+        library.Resolve(OpenStream, "Pa_OpenStream");
+        library.Resolve(CloseStream, "Pa_CloseStream");
+        library.Resolve(StartStream, "Pa_StartStream");
+        library.Resolve(StopStream, "Pa_StopStream");
+        library.Resolve(AbortStream, "Pa_AbortStream");
+        library.Resolve(IsStreamStopped, "Pa_IsStreamStopped");
+        library.Resolve(GetStreamReadAvailable, "Pa_GetStreamReadAvailable");
+        library.Resolve(GetStreamWriteAvailable, "Pa_GetStreamWriteAvailable");
+        library.Resolve(ReadStream, "Pa_ReadStream");
+        library.Resolve(WriteStream, "Pa_WriteStream");
+    }
+};
+
+// Loads PortAudio on the first call from any thread. Its functions may be called only while
+// libraryUp (below): loaded and initialised.
+const PortAudioFunctions& PortAudio() {
+    return LibraryTable<PortAudioFunctions>();
+}
 
 // PortAudio's initialisation is process-wide and not thread-safe; backends count their uses here.
 std::mutex libraryMutex;
@@ -128,12 +183,13 @@ public:
     int DeviceCount() override {
         std::lock_guard lock(libraryMutex);
         if (!libraryUp) {
-            return 0;
+            // Without the library nothing can be counted; GetCaps then fails and says why.
+            return pa->error.empty() ? 0 : -1;
         }
-        const PaDeviceIndex count = Pa_GetDeviceCount();
+        const PaDeviceIndex count = pa->GetDeviceCount();
         int matching = 0;
         for (PaDeviceIndex i = 0; i < count; ++i) {
-            const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+            const PaDeviceInfo* info = pa->GetDeviceInfo(i);
             if (info != nullptr && Channels(*info) > 0) {
                 ++matching;
             }
@@ -144,8 +200,11 @@ public:
 
     DeviceResult GetCaps(DeviceCaps& caps) override {
         std::lock_guard lock(libraryMutex);
+        if (!pa->error.empty()) {
+            return DeviceResult::NoDriver;
+        }
         const PaDeviceIndex device = libraryUp ? DefaultDevice() : paNoDevice;
-        const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
+        const PaDeviceInfo* info = device == paNoDevice ? nullptr : pa->GetDeviceInfo(device);
         if (info == nullptr) {
             return DeviceResult::BadDeviceId;
         }
@@ -155,6 +214,9 @@ public:
     }
 
     std::string ErrorText(DeviceResult result) const override {
+        if (!pa->error.empty()) {
+            return pa->error; // names the library and why it is missing
+        }
         std::lock_guard lock(detailMutex);
         if (!stoppedText.empty()) {
             // The stream died while it ran: what happened says more than the result code.
@@ -181,7 +243,7 @@ protected:
             return DeviceResult::NoDriver;
         }
         const PaDeviceIndex device = DefaultDevice();
-        const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
+        const PaDeviceInfo* info = device == paNoDevice ? nullptr : pa->GetDeviceInfo(device);
         if (info == nullptr) {
             return DeviceResult::BadDeviceId;
         }
@@ -196,10 +258,10 @@ protected:
         const bool input = Direction() == AudioDirection::Input;
         const double rate = format.samplesPerSec;
         auto newStream = std::make_shared<PaStream*>(nullptr);
-        const PaError error = CallServer([newStream, parameters, input, rate] {
-            return Pa_OpenStream(newStream.get(), input ? &parameters : nullptr,
-                                 input ? nullptr : &parameters, rate, paFramesPerBufferUnspecified, paNoFlag,
-                                 nullptr, nullptr);
+        const PaError error = CallServer([pa = pa, newStream, parameters, input, rate] {
+            return pa->OpenStream(newStream.get(), input ? &parameters : nullptr,
+                                  input ? nullptr : &parameters, rate, paFramesPerBufferUnspecified, paNoFlag,
+                                  nullptr, nullptr);
         });
         if (error != paNoError) {
             stream = nullptr;
@@ -214,13 +276,13 @@ protected:
         if (stream != nullptr) {
             std::lock_guard lock(libraryMutex);
             PaStream* closed = std::exchange(stream, nullptr);
-            (void)CallServer([closed] { return Pa_CloseStream(closed); });
+            (void)CallServer([pa = pa, closed] { return pa->CloseStream(closed); });
         }
     }
 
     DeviceResult StartStream() override {
         PaStream* starting = stream;
-        const PaError error = CallServer([starting] { return Pa_StartStream(starting); });
+        const PaError error = CallServer([pa = pa, starting] { return pa->StartStream(starting); });
         if (error != paNoError) {
             Remember(error);
         }
@@ -228,13 +290,14 @@ protected:
     }
 
     void StopStream(bool drain) noexcept override {
-        if (libraryWedged.load(std::memory_order_acquire) || Pa_IsStreamStopped(stream) != 0) {
+        if (libraryWedged.load(std::memory_order_acquire) || pa->IsStreamStopped(stream) != 0) {
             return;
         }
         // Stopping plays out what the stream holds; aborting drops it.
         PaStream* stopping = stream;
-        (void)CallServer(
-            [stopping, drain] { return drain ? Pa_StopStream(stopping) : Pa_AbortStream(stopping); });
+        (void)CallServer([pa = pa, stopping, drain] {
+            return drain ? pa->StopStream(stopping) : pa->AbortStream(stopping);
+        });
     }
 
     // Moves the samples a piece at a time, as the stream has them (input) or has room for them
@@ -253,7 +316,8 @@ protected:
             if (libraryWedged.load(std::memory_order_acquire)) {
                 return StreamStopped(paTimedOut);
             }
-            const long ready = input ? Pa_GetStreamReadAvailable(stream) : Pa_GetStreamWriteAvailable(stream);
+            const long ready =
+                input ? pa->GetStreamReadAvailable(stream) : pa->GetStreamWriteAvailable(stream);
             if (ready < 0) {
                 return StreamStopped(static_cast<PaError>(ready));
             }
@@ -267,8 +331,8 @@ protected:
             }
             const auto piece = static_cast<unsigned long>(
                 std::min<std::size_t>(static_cast<std::size_t>(ready), samples.size() - done));
-            const PaError error = input ? Pa_ReadStream(stream, samples.data() + done, piece)
-                                        : Pa_WriteStream(stream, samples.data() + done, piece);
+            const PaError error = input ? pa->ReadStream(stream, samples.data() + done, piece)
+                                        : pa->WriteStream(stream, samples.data() + done, piece);
             // An overflow or underflow lost or inserted a little sound; the stream itself is fine.
             if (error != paNoError && error != paInputOverflowed && error != paOutputUnderflowed) {
                 return StreamStopped(error);
@@ -307,8 +371,8 @@ private:
     }
 
     PaDeviceIndex DefaultDevice() const {
-        return Direction() == AudioDirection::Input ? Pa_GetDefaultInputDevice()
-                                                    : Pa_GetDefaultOutputDevice();
+        return Direction() == AudioDirection::Input ? pa->GetDefaultInputDevice()
+                                                    : pa->GetDefaultOutputDevice();
     }
 
     int Channels(const PaDeviceInfo& info) const {
@@ -321,9 +385,9 @@ private:
             lastDetail = kWedgedText;
             return;
         }
-        std::string detail = Pa_GetErrorText(error);
+        std::string detail = pa->GetErrorText(error);
         if (error == paUnanticipatedHostError) {
-            const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+            const PaHostErrorInfo* host = pa->GetLastHostErrorInfo();
             if (host != nullptr && host->errorText != nullptr && *host->errorText != '\0') {
                 detail += ": ";
                 detail += host->errorText;
@@ -338,6 +402,8 @@ private:
     static constexpr std::chrono::milliseconds kStallLimit{5000};
     static constexpr std::chrono::milliseconds kPollInterval{5};
 
+    // Loaded by the backend that made this device; the stream functions run only once it is open.
+    const PortAudioFunctions* pa = &PortAudio();
     PaStream* stream = nullptr; // used under the buffer queue's rules: one stream call at a time
     std::mutex pollMutex;
     std::condition_variable pollWake; // a reset or close cuts a transfer's wait short
@@ -350,16 +416,17 @@ private:
 
 CPortAudioBackend::CPortAudioBackend() {
     std::lock_guard lock(libraryMutex);
-    if (libraryUsers == 0) {
+    const PortAudioFunctions* pa = &PortAudio();
+    if (libraryUsers == 0 && pa->error.empty()) {
         noiseFilter.emplace();
         // Probing every host API makes ALSA and JACK print pages of complaints about devices this
         // machine lacks; they say nothing about the default devices we use, so they go nowhere.
         // Sanitizer builds keep them: a sanitizer's report must never be swallowed.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        libraryUp = Pa_Initialize() == paNoError;
+        libraryUp = pa->Initialize() == paNoError;
 #else
         CQuietStderr quiet;
-        libraryUp = Pa_Initialize() == paNoError;
+        libraryUp = pa->Initialize() == paNoError;
 #endif
     }
     ++libraryUsers;
@@ -368,11 +435,12 @@ CPortAudioBackend::CPortAudioBackend() {
 
 CPortAudioBackend::~CPortAudioBackend() {
     std::lock_guard lock(libraryMutex);
+    const PortAudioFunctions* pa = &PortAudio();
     if (--libraryUsers == 0) {
         // A call still stuck in the library would make ending it wait for ever; the process's own
         // end cleans up instead.
         if (libraryUp && !libraryWedged.load(std::memory_order_acquire)) {
-            Pa_Terminate();
+            pa->Terminate();
         }
         libraryUp = false;
         noiseFilter.reset();

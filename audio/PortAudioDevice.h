@@ -8,8 +8,8 @@
 
 namespace velmar {
 
-// Initialises PortAudio for as long as it lives (nested backends share one initialisation).
-// CreateDevice may be called from any thread.
+// Initialises PortAudio for as long as it lives (nested backends share one initialisation); the
+// first backend of the process loads the library. CreateDevice may be called from any thread.
 class CPortAudioBackend : public CAudioBackend {
 public:
     CPortAudioBackend();
@@ -19,7 +19,8 @@ public:
 
     std::unique_ptr<CAudioDevice> CreateDevice(AudioDirection direction) override;
 
-    // False when PortAudio could not be initialised; its devices then count none.
+    // False when PortAudio could not be loaded or initialised. Its devices then count none; without
+    // the library, opening one fails with a text that names it.
     bool Initialised() const { return initialised; }
 
 private:

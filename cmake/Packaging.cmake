@@ -1,6 +1,7 @@
 # The Debian package: `cpack -G DEB` in a build folder makes velmar_VERSION_ARCH.deb of everything
 # the install rules name (the two programs, desktop entry, icons, the ".prm" type, manual pages and
-# a sample recording). Runtime dependencies are computed from the binaries by dpkg-shlibdeps.
+# a sample recording). Runtime dependencies are computed from the binaries by dpkg-shlibdeps, but for
+# the libraries the programs open at run time, named below.
 include(GNUInstallDirs)
 install(FILES ${PROJECT_SOURCE_DIR}/samples/speech.prm DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velmar/examples)
 
@@ -21,8 +22,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, so invisible to dpkg-shlibdeps: the X11/Wayland platform plugins of Qt.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Loaded at run time, so invisible to dpkg-shlibdeps: the X11/Wayland platform plugins of Qt, and
+# the sound libraries the programs open when first needed (audio/SharedLibrary.h).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libportaudio2, libsndfile1, libsamplerate0")
 # PortAudio reaches PulseAudio and PipeWire through ALSA's plugins.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")
 include(CPack)

@@ -7,6 +7,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace velmar {
@@ -267,6 +268,38 @@ TEST(Prmcodec, EncodeReadsWavFilesAndStandardInputAlike) {
     piped = test::RunProcess(kTool, {"encode", "--raw", "-", fromPipe.string()}, SpeechInputPcm());
     ASSERT_EQ(piped.exitCode, 0) << piped.err;
     EXPECT_EQ(test::ReadBytes(fromPipe), reference);
+}
+
+// The sound libraries, with the score of others beneath them, cost more to load than a short decode
+// takes: a command loads only those it uses. The dynamic loader's own log tells what was opened.
+TEST(Prmcodec, HelpInfoDecodeAndRawEncodeLoadNoSoundLibrary) {
+    test::CTempDir dir;
+    const fs::path wav = dir.Path() / "speech.wav";
+    WriteWav(wav, 8000, 1, test::ReadPcm16(SpeechInputPcm()));
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::string> loads;
+    };
+    const std::vector<Case> cases = {
+        {"help", {"--help"}, {}},
+        {"info", {"info", SpeechVector().string()}, {}},
+        {"decode", {"decode", SpeechVector().string(), (dir.Path() / "speech-out.wav").string()}, {}},
+        {"raw encode", {"encode", "--raw", SpeechInputPcm().string(), (dir.Path() / "raw.prm").string()}, {}},
+        // Proves the log is read right; at 8 kHz there is nothing to resample.
+        {"WAV encode", {"encode", wav.string(), (dir.Path() / "wav.prm").string()}, {"libsndfile.so.1"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"LD_DEBUG=files", kTool.string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const test::ProcessResult result = test::RunProcess("/usr/bin/env", args);
+        ASSERT_EQ(result.exitCode, 0) << c.name << ": " << result.err;
+        for (const std::string library : {"libportaudio.so.2", "libsndfile.so.1", "libsamplerate.so.0"}) {
+            const bool expected = std::find(c.loads.begin(), c.loads.end(), library) != c.loads.end();
+            EXPECT_EQ(result.err.find("file=" + library) != std::string::npos, expected)
+                << c.name << (expected ? " does not load " : " loads ") << library;
+        }
+    }
 }
 
 TEST(Prmcodec, EncodeMixesAndResamplesOtherFormats) {

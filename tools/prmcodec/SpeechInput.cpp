@@ -1,11 +1,10 @@
 #include "SpeechInput.h"
 
 #include "FrameFile.h"
+#include "SoundLibraries.h"
 #include "codec/CodecConstants.h"
 
 #include <fcntl.h>
-#include <samplerate.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,7 +106,9 @@ struct CSpeechInput::Impl {
     std::uint8_t pendingByte = 0;
     bool hasPendingByte = false;
 
-    // Decoded input.
+    // Decoded input, through the libraries loaded when the first such input opens.
+    const SndfileFunctions* sndfile = nullptr;
+    const SamplerateFunctions* samplerate = nullptr; // only for a rate other than 8000 Hz
     CFileDescriptor decodedFile;
     MemoryFile memory;
     SF_VIRTUAL_IO virtualIo{&MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read, &MemoryFile::Write,
@@ -129,10 +130,10 @@ struct CSpeechInput::Impl {
 
     ~Impl() {
         if (resampler != nullptr) {
-            src_delete(resampler);
+            samplerate->Delete(resampler);
         }
         if (sound != nullptr) {
-            sf_close(sound);
+            sndfile->Close(sound);
         }
     }
 
@@ -155,20 +156,29 @@ struct CSpeechInput::Impl {
         if (!OpenInput(path, input, error)) {
             return false;
         }
+        // After the input opened, so that a missing file is reported as that; before a pipe is
+        // read whole for nothing.
+        sndfile = &Sndfile();
+        if (!sndfile->error.empty()) {
+            error = "cannot read '" + name + "': ";
+            error += sndfile->error;
+            error += " (--raw reads headerless 16-bit 8 kHz mono without it)";
+            return false;
+        }
         struct stat st {};
         if (::fstat(input.Get(), &st) == 0 && S_ISREG(st.st_mode) && path != "-") {
             // libsndfile reads through our descriptor and leaves closing it to us.
             decodedFile = std::move(input);
-            sound = sf_open_fd(decodedFile.Get(), SFM_READ, &info, SF_FALSE);
+            sound = sndfile->OpenFd(decodedFile.Get(), SFM_READ, &info, SF_FALSE);
         } else {
             // A pipe cannot seek, which most formats' readers need: it is read whole first.
             if (!ReadAll(input, memory.bytes, name, error)) {
                 return false;
             }
-            sound = sf_open_virtual(&virtualIo, SFM_READ, &info, &memory);
+            sound = sndfile->OpenVirtual(&virtualIo, SFM_READ, &info, &memory);
         }
         if (sound == nullptr) {
-            error = "cannot read '" + name + "' as audio: " + sf_strerror(nullptr) +
+            error = "cannot read '" + name + "' as audio: " + sndfile->StrError(nullptr) +
                     " (use --raw for headerless 16-bit 8 kHz mono)";
             return false;
         }
@@ -181,10 +191,18 @@ struct CSpeechInput::Impl {
             durationSeconds = static_cast<double>(info.frames) / info.samplerate;
         }
         if (info.samplerate != kSampleRate) {
+            samplerate = &Samplerate();
+            if (!samplerate->error.empty()) {
+                error = "cannot resample '" + name + "' from ";
+                error += std::to_string(info.samplerate);
+                error += " Hz: ";
+                error += samplerate->error;
+                return false;
+            }
             int failure = 0;
-            resampler = src_new(SRC_SINC_BEST_QUALITY, 1, &failure);
+            resampler = samplerate->New(SRC_SINC_BEST_QUALITY, 1, &failure);
             if (resampler == nullptr) {
-                error = std::string("cannot start the resampler: ") + src_strerror(failure);
+                error = std::string("cannot start the resampler: ") + samplerate->StrError(failure);
                 return false;
             }
         }
@@ -225,7 +243,8 @@ struct CSpeechInput::Impl {
     // Reads the next chunk of the file and mixes it to mono; false at the end.
     bool ReadMono() {
         frames.resize(kChunkFrames * static_cast<std::size_t>(info.channels));
-        const sf_count_t got = sf_readf_double(sound, frames.data(), static_cast<sf_count_t>(kChunkFrames));
+        const sf_count_t got =
+            sndfile->ReadfDouble(sound, frames.data(), static_cast<sf_count_t>(kChunkFrames));
         if (got <= 0) {
             return false;
         }
@@ -245,7 +264,8 @@ struct CSpeechInput::Impl {
         if (resampler == nullptr) {
             // Already at 8 kHz: mix in doubles, so a 16-bit mono file passes through exactly.
             frames.resize(out.size() * static_cast<std::size_t>(info.channels));
-            const sf_count_t got = sf_readf_double(sound, frames.data(), static_cast<sf_count_t>(out.size()));
+            const sf_count_t got =
+                sndfile->ReadfDouble(sound, frames.data(), static_cast<sf_count_t>(out.size()));
             for (sf_count_t f = 0; f < got; ++f) {
                 double sum = 0.0;
                 for (int c = 0; c < info.channels; ++c) {
@@ -282,9 +302,9 @@ struct CSpeechInput::Impl {
             data.output_frames = static_cast<long>(converted.size());
             data.end_of_input = inputEnded ? 1 : 0;
             data.src_ratio = kSampleRate / inputRate;
-            const int failure = src_process(resampler, &data);
+            const int failure = samplerate->Process(resampler, &data);
             if (failure != 0) {
-                error = std::string("resampling failed: ") + src_strerror(failure);
+                error = std::string("resampling failed: ") + samplerate->StrError(failure);
                 return -1;
             }
             monoStart += static_cast<std::size_t>(data.input_frames_used);
