@@ -85,7 +85,8 @@ public:
     virtual ~CAudioDevice() = default;
 
     // Number of devices of this direction; 0 means there is no sound device at all, and a negative
-    // count that the backend cannot look (its library is missing): GetCaps then fails and says why.
+    // count that the backend cannot look for devices (its library is missing): GetCaps then fails
+    // and says why.
     virtual int DeviceCount() = 0;
     virtual DeviceResult GetCaps(DeviceCaps& caps) = 0;
     // Opens the default device of this direction; `notify` must outlive the open device.
