@@ -64,15 +64,21 @@ std::array<double, kSubframes> FormantGainTargets(const SubframeLpcSets& num, co
 // frame, then this frame's. Neighbouring samples are independent sums, so they go in lane pairs.
 void InverseFilter(const FilterBuffer& input, const SubframeLpcSets& num, double* residual) noexcept {
     static_assert(kSubframeSamples % 2 == 0, "a lane pair never straddles two subframes");
-    for (int n = 0; n < kFrameSamples; n += 2) {
-        const LpcSet& a = num[n / kSubframeSamples];
-        const double* now = input.data() + kLpcOrder + n;
-        DoublePair sum = Splat(0.0);
-        for (int k = 1; k <= kLpcOrder; ++k) {
-            sum += Splat(a[k - 1]) * LoadPair(now - k);
+    for (int i = 0; i < kSubframes; ++i) {
+        DoublePair a[kLpcOrder];
+        for (int k = 0; k < kLpcOrder; ++k) {
+            a[k] = Splat(num[i][k]);
         }
-        residual[n] = now[0] - sum[0];
-        residual[n + 1] = now[1] - sum[1];
+        for (int n = kSubframeSamples * i; n < kSubframeSamples * (i + 1); n += 2) {
+            const double* now = input.data() + kLpcOrder + n;
+            DoublePair sum = Splat(0.0);
+#pragma GCC unroll 10
+            for (int k = 1; k <= kLpcOrder; ++k) {
+                sum += a[k - 1] * LoadPair(now - k);
+            }
+            residual[n] = now[0] - sum[0];
+            residual[n + 1] = now[1] - sum[1];
+        }
     }
 }
 
@@ -84,18 +90,31 @@ void LongTermSubframe(const double* residual, int subframe, int lag, double* sha
     const int start = kSubframeSamples * subframe;
     const double* x = residual + start;
 
-    // Correlation and energy of each candidate period in one lane pair, all three in one pass.
+    // Correlation and energy of each candidate period, all three in one pass: the candidates'
+    // past samples are neighbours, so a pair of them is one load; lanes hold (candidate 2, 1) and
+    // (1, 0), the middle one's sums twice.
     constexpr int kCandidates = 3;
     const int firstCandidate = lag - 1;
     double e0 = 0.0;
-    std::array<DoublePair, kCandidates> sums{};
+    DoublePair correlationLate = Splat(0.0);
+    DoublePair correlationEarly = Splat(0.0);
+    DoublePair energyLate = Splat(0.0);
+    DoublePair energyEarly = Splat(0.0);
     for (int n = 0; n < kSubframeSamples; ++n) {
         e0 += x[n] * x[n];
-        for (int j = 0; j < kCandidates; ++j) {
-            const double past = x[n - firstCandidate - j];
-            sums[j] += DoublePair{x[n], past} * Splat(past);
-        }
+        const DoublePair xn = Splat(x[n]);
+        const DoublePair late = LoadPair(x + n - firstCandidate - 2);  // candidates 2, 1
+        const DoublePair early = LoadPair(x + n - firstCandidate - 1); // candidates 1, 0
+        correlationLate += xn * late;
+        correlationEarly += xn * early;
+        energyLate += late * late;
+        energyEarly += early * early;
     }
+    const std::array<DoublePair, kCandidates> sums = {
+        DoublePair{correlationEarly[1], energyEarly[1]},
+        DoublePair{correlationEarly[0], energyEarly[0]},
+        DoublePair{correlationLate[0], energyLate[0]},
+    };
     if (!(e0 > 0.0)) {
         return;
     }
