@@ -7,11 +7,30 @@ namespace velmar {
 
 void SynthesisFilter(std::span<double, kSubframeSamples> subframe, const LpcSet& lpc,
                      FilterMemory& memory) noexcept {
+    // The memory (newest first) rides in registers, so that each output reaches the next one's sum
+    // without a round trip through memory; the sum is DotProduct's, from 0.0 in index order.
+    double a[kLpcOrder];
+    double m[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) {
+        a[k] = lpc[k];
+        m[k] = memory[k];
+    }
     for (double& sample : subframe) {
-        const double s = sample + DotProduct(lpc.data(), memory.data(), kLpcOrder);
-        std::copy_backward(memory.begin(), memory.end() - 1, memory.end());
-        memory[0] = s;
+        double sum = 0.0;
+#pragma GCC unroll 10
+        for (int k = 0; k < kLpcOrder; ++k) {
+            sum += a[k] * m[k];
+        }
+        const double s = sample + sum;
+#pragma GCC unroll 9
+        for (int k = kLpcOrder - 1; k > 0; --k) {
+            m[k] = m[k - 1];
+        }
+        m[0] = s;
         sample = s;
+    }
+    for (int k = 0; k < kLpcOrder; ++k) {
+        memory[k] = m[k];
     }
 }
 
