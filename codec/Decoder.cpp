@@ -1,5 +1,6 @@
 #include "codec/Excitation.h"
 #include "codec/SpeechCodec.h"
+#include "codec/SynthesisSteps.h"
 
 #include <algorithm>
 
@@ -7,31 +8,12 @@ namespace velmar {
 
 void SynthesisFilter(std::span<double, kSubframeSamples> subframe, const LpcSet& lpc,
                      FilterMemory& memory) noexcept {
-    // The memory (newest first) rides in registers, so that each output reaches the next one's sum
-    // without a round trip through memory; the sum is DotProduct's, from 0.0 in index order.
-    double a[kLpcOrder];
-    double m[kLpcOrder];
-    for (int k = 0; k < kLpcOrder; ++k) {
-        a[k] = lpc[k];
-        m[k] = memory[k];
-    }
+    CSynthesisSteps synthesis(memory);
+    synthesis.SetCoefficients(lpc);
     for (double& sample : subframe) {
-        double sum = 0.0;
-#pragma GCC unroll 10
-        for (int k = 0; k < kLpcOrder; ++k) {
-            sum += a[k] * m[k];
-        }
-        const double s = sample + sum;
-#pragma GCC unroll 9
-        for (int k = kLpcOrder - 1; k > 0; --k) {
-            m[k] = m[k - 1];
-        }
-        m[0] = s;
-        sample = s;
+        sample = synthesis.Step(sample);
     }
-    for (int k = 0; k < kLpcOrder; ++k) {
-        memory[k] = m[k];
-    }
+    synthesis.Store(memory);
 }
 
 void CSpeechCodec::DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std::int16_t erased) noexcept {
@@ -44,6 +26,16 @@ void CSpeechCodec::DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std:
 
 void CSpeechCodec::DecodeSynthesis(ConstPackedFrameView frame, DecodedFrame& decoded,
                                    std::int16_t erased) noexcept {
+    DecodeExcitation(frame, decoded, erased);
+    for (int i = 0; i < kSubframes; ++i) {
+        SynthesisFilter(
+            std::span<double, kSubframeSamples>(decoded.synthesis.data() + kSubframeSamples * i, kSubframeSamples),
+            decoded.lpc[i], decSynthMem);
+    }
+}
+
+void CSpeechCodec::DecodeExcitation(ConstPackedFrameView frame, DecodedFrame& decoded,
+                                    std::int16_t erased) noexcept {
     const FrameParams params = UnpackFrame(frame, erased);
     const LspVector lsp = DecodeLsp(params.lspIndex, params.erased, decPrevLsp);
     decoded.lpc = InterpolateLsp(lsp, decPrevLsp);
@@ -76,12 +68,6 @@ void CSpeechCodec::DecodeSynthesis(ConstPackedFrameView frame, DecodedFrame& dec
         *it = ClampToSampleRange(*it);
     }
     std::copy(x.end() - kExcitationHistory, x.end(), decExcitation.begin());
-
-    for (int i = 0; i < kSubframes; ++i) {
-        SynthesisFilter(
-            std::span<double, kSubframeSamples>(y.data() + kSubframeSamples * i, kSubframeSamples),
-            decoded.lpc[i], decSynthMem);
-    }
 }
 
 } // namespace velmar

@@ -1,6 +1,7 @@
 #include "codec/PostFilter.h"
 
 #include "codec/Arithmetic.h"
+#include "codec/SynthesisSteps.h"
 #include "codec/tables/PostFilterTables.h"
 
 #include <algorithm>
@@ -60,25 +61,24 @@ std::array<double, kSubframes> FormantGainTargets(const SubframeLpcSets& num, co
     return targets;
 }
 
-// Residual of the frame through A(z/0.7): `input` holds the last kLpcOrder samples of the previous
-// frame, then this frame's. Neighbouring samples are independent sums, so they go in lane pairs.
-void InverseFilter(const FilterBuffer& input, const SubframeLpcSets& num, double* residual) noexcept {
+// Residual of subframe i through A(z/0.7): `input` holds the last kLpcOrder samples of the previous
+// frame, then this frame's (up to the end of subframe i). Neighbouring samples are independent
+// sums, so they go in lane pairs.
+void InverseSubframe(const FilterBuffer& input, const LpcSet& num, int i, double* residual) noexcept {
     static_assert(kSubframeSamples % 2 == 0, "a lane pair never straddles two subframes");
-    for (int i = 0; i < kSubframes; ++i) {
-        DoublePair a[kLpcOrder];
-        for (int k = 0; k < kLpcOrder; ++k) {
-            a[k] = Splat(num[i][k]);
-        }
-        for (int n = kSubframeSamples * i; n < kSubframeSamples * (i + 1); n += 2) {
-            const double* now = input.data() + kLpcOrder + n;
-            DoublePair sum = Splat(0.0);
+    DoublePair a[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) {
+        a[k] = Splat(num[k]);
+    }
+    for (int n = kSubframeSamples * i; n < kSubframeSamples * (i + 1); n += 2) {
+        const double* now = input.data() + kLpcOrder + n;
+        DoublePair sum = Splat(0.0);
 #pragma GCC unroll 10
-            for (int k = 1; k <= kLpcOrder; ++k) {
-                sum += a[k - 1] * LoadPair(now - k);
-            }
-            residual[n] = now[0] - sum[0];
-            residual[n + 1] = now[1] - sum[1];
+        for (int k = 1; k <= kLpcOrder; ++k) {
+            sum += a[k - 1] * LoadPair(now - k);
         }
+        residual[n] = now[0] - sum[0];
+        residual[n + 1] = now[1] - sum[1];
     }
 }
 
@@ -178,70 +178,83 @@ void LongTermSubframe(const double* residual, int subframe, int lag, double* sha
 
 } // namespace
 
-void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSamples> out) noexcept {
-    SubframeLpcSets num{};
-    SubframeLpcSets den{};
-    for (int i = 0; i < kSubframes; ++i) {
+// The stages of one frame. The residual of a subframe needs its decoded samples; the long-term
+// stage of subframe i looks one period ahead, into subframe i + 1 at most; the formant stage of a
+// subframe needs its long-term output. Enhance runs the stages in order; DecodeEnhancedFrame runs
+// the formant stage of subframe i side by side with the decoder's synthesis of subframe i + 2.
+class CPostFilter::CFrameWork {
+public:
+    CFrameWork(CPostFilter& postFilter, const DecodedFrame& decoded) noexcept
+        : filter(postFilter)
+        , frame(decoded) {
+        for (int i = 0; i < kSubframes; ++i) {
+            for (int k = 0; k < kLpcOrder; ++k) {
+                num[i][k] = frame.lpc[i][k] * PostFilterNumFactors[k];
+                den[i][k] = frame.lpc[i][k] * PostFilterDenFactors[k];
+            }
+        }
+        targets = FormantGainTargets(num, den, kFlatEnvelopeGain);
+        std::copy(filter.inputHistory.begin(), filter.inputHistory.end(), input.begin());
+        std::copy(filter.residualHistory.begin(), filter.residualHistory.end(), residual.begin());
         for (int k = 0; k < kLpcOrder; ++k) {
-            num[i][k] = frame.lpc[i][k] * PostFilterNumFactors[k];
-            den[i][k] = frame.lpc[i][k] * PostFilterDenFactors[k];
+            memory[k] = filter.outputHistory[kLpcOrder - 1 - k];
         }
     }
-    const std::array<double, kSubframes> targets = FormantGainTargets(num, den, kFlatEnvelopeGain);
 
-    // Residual of the whole frame first: the long-term stage looks ahead into later subframes.
-    FilterBuffer input{};
-    std::copy(inputHistory.begin(), inputHistory.end(), input.begin());
-    std::copy(frame.synthesis.begin(), frame.synthesis.end(), input.begin() + kLpcOrder);
-    std::copy(input.end() - kLpcOrder, input.end(), inputHistory.begin());
-    PostBuffer residual{};
-    std::copy(residualHistory.begin(), residualHistory.end(), residual.begin());
-    double* const current = residual.data() + kPostFilterHistory;
-    InverseFilter(input, num, current);
-    std::copy(residual.end() - kPostFilterHistory, residual.end(), residualHistory.begin());
+    // Where the decoded samples of subframe i go.
+    double* Input(int i) noexcept { return input.data() + kLpcOrder + kSubframeSamples * i; }
+
+    void Invert(int i) noexcept { InverseSubframe(input, num[i], i, Current()); }
 
     // Each subframe is averaged with the residual as decoded, never with an averaged one.
-    std::array<double, kFrameSamples> shaped{};
-    std::copy(current, current + kFrameSamples, shaped.begin());
-    for (int i = 0; i < kSubframes; ++i) {
+    void Shape(int i) noexcept {
+        const int first = kSubframeSamples * i;
+        std::copy(Current() + first, Current() + first + kSubframeSamples, shaped.begin() + first);
         const int lag = frame.lags[i];
         if (lag >= kMinSubframeLag && lag <= kPostFilterMaxLag) {
-            LongTermSubframe(current, i, lag, shaped.data());
+            LongTermSubframe(Current(), i, lag, shaped.data());
         }
     }
 
-    // 1 / A(z/0.9), tilt and gain. The recursion is the frame's critical path: its sum starts from
-    // the newest product rather than from 0.0, which can change only the sign of a zero sum, and a
-    // zero of either sign stays zero through every later stage and the rounding.
-    // The memories (newest first) ride in registers, so that each output reaches the next one's sum
-    // without a round trip through memory.
-    double memory[kLpcOrder];
-    for (int k = 0; k < kLpcOrder; ++k) {
-        memory[k] = outputHistory[kLpcOrder - 1 - k];
-    }
-    for (int i = 0; i < kSubframes; ++i) {
+    // 1 / A(z/0.9), tilt and gain of subframe i into out, calling alongside(n) at each of its
+    // samples. The recursion is the frame's critical path: its sum starts from the newest product
+    // rather than from 0.0, which can change only the sign of a zero sum, and a zero of either sign
+    // stays zero through every later stage and the rounding. The memories (newest first) ride in
+    // registers, so that each output reaches the next one's sum without a round trip through memory.
+    template <typename Alongside>
+    void Form(int i, std::span<double, kFrameSamples> out, Alongside alongside) noexcept {
+        double m[kLpcOrder];
         double d[kLpcOrder];
         for (int k = 0; k < kLpcOrder; ++k) {
+            m[k] = memory[k];
             d[k] = den[i][k];
         }
+        const double target = targets[i];
+        double gain = filter.gain;
         const int first = kSubframeSamples * i;
         double peak = 0.0;
         for (int n = first; n < first + kSubframeSamples; ++n) {
-            double sum = d[0] * memory[0];
+            alongside(n - first);
+            double sum = d[0] * m[0];
 #pragma GCC unroll 9
             for (int k = 1; k < kLpcOrder; ++k) {
-                sum += d[k] * memory[k];
+                sum += d[k] * m[k];
             }
             const double now = shaped[n] + sum;
-            const double tilted = now - kTiltFactor * memory[0];
+            const double tilted = now - kTiltFactor * m[0];
 #pragma GCC unroll 9
             for (int k = kLpcOrder - 1; k > 0; --k) {
-                memory[k] = memory[k - 1];
+                m[k] = m[k - 1];
             }
-            memory[0] = now;
-            gain = kGainSmoothing * gain + (1.0 - kGainSmoothing) * targets[i];
-            out[n] = gain * tilted;
-            peak = std::max(peak, std::abs(out[n]));
+            m[0] = now;
+            gain = kGainSmoothing * gain + (1.0 - kGainSmoothing) * target;
+            const double value = gain * tilted;
+            out[n] = value;
+            peak = std::max(peak, std::abs(value));
+        }
+        filter.gain = gain;
+        for (int k = 0; k < kLpcOrder; ++k) {
+            memory[k] = m[k];
         }
         // Sharper formants can push a loud subframe past full scale: scale it back rather than clip.
         if (peak > kSampleMax) {
@@ -251,17 +264,77 @@ void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSam
             }
         }
     }
-    for (int k = 0; k < kLpcOrder; ++k) {
-        outputHistory[kLpcOrder - 1 - k] = memory[k];
+
+    // Carries the memories to the next frame.
+    void Finish() noexcept {
+        std::copy(input.end() - kLpcOrder, input.end(), filter.inputHistory.begin());
+        std::copy(residual.end() - kPostFilterHistory, residual.end(), filter.residualHistory.begin());
+        for (int k = 0; k < kLpcOrder; ++k) {
+            filter.outputHistory[kLpcOrder - 1 - k] = memory[k];
+        }
     }
+
+private:
+    double* Current() noexcept { return residual.data() + kPostFilterHistory; }
+
+    CPostFilter& filter;
+    const DecodedFrame& frame;
+    SubframeLpcSets num{};
+    SubframeLpcSets den{};
+    std::array<double, kSubframes> targets{};
+    FilterBuffer input{};
+    PostBuffer residual{};
+    std::array<double, kFrameSamples> shaped{};
+    double memory[kLpcOrder] = {};
+};
+
+void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSamples> out) noexcept {
+    CFrameWork work(*this, frame);
+    for (int i = 0; i < kSubframes; ++i) {
+        std::copy_n(frame.synthesis.begin() + kSubframeSamples * i, kSubframeSamples, work.Input(i));
+        work.Invert(i);
+    }
+    for (int i = 0; i < kSubframes; ++i) {
+        work.Shape(i);
+    }
+    for (int i = 0; i < kSubframes; ++i) {
+        work.Form(i, out, [](int) {});
+    }
+    work.Finish();
 }
 
 void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPackedFrameView frame,
                          SampleFrame out, std::int16_t erased) noexcept {
+    // Exactly DecodeSynthesis followed by Enhance, but the two recursions, each a chain of dependent
+    // sums, run side by side where they can: the formant stage of subframe i alongside the
+    // synthesis of subframe i + 2 (the long-term stage of i looks into i + 1).
     DecodedFrame decoded;
-    codec.DecodeSynthesis(frame, decoded, erased);
+    codec.DecodeExcitation(frame, decoded, erased);
+    CPostFilter::CFrameWork work(postFilter, decoded);
+    CSynthesisSteps synthesis(codec.decSynthMem);
+    auto synthesise = [&](int i, int n) {
+        work.Input(i)[n] = synthesis.Step(decoded.synthesis[static_cast<std::size_t>(kSubframeSamples * i + n)]);
+    };
     std::array<double, kFrameSamples> enhanced;
-    postFilter.Enhance(decoded, enhanced);
+    for (int i = 0; i < kSubframes; ++i) {
+        synthesis.SetCoefficients(decoded.lpc[i]);
+        if (i < 2) {
+            for (int n = 0; n < kSubframeSamples; ++n) {
+                synthesise(i, n);
+            }
+        } else {
+            work.Form(i - 2, enhanced, [&](int n) { synthesise(i, n); });
+        }
+        work.Invert(i);
+        if (i >= 1) {
+            work.Shape(i - 1);
+        }
+    }
+    synthesis.Store(codec.decSynthMem);
+    work.Shape(kSubframes - 1);
+    work.Form(kSubframes - 2, enhanced, [](int) {});
+    work.Form(kSubframes - 1, enhanced, [](int) {});
+    work.Finish();
     for (int n = 0; n < kFrameSamples; ++n) {
         out[n] = RoundToSample(enhanced[n]);
     }

@@ -37,6 +37,10 @@ public:
     void Enhance(const DecodedFrame& frame, std::span<double, kFrameSamples> out) noexcept;
 
 private:
+    friend void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPackedFrameView frame,
+                                    SampleFrame out, std::int16_t erased) noexcept;
+    class CFrameWork; // the stages of one frame
+
     // Memories, oldest first: the last decoded samples, residual samples and formant-stage outputs
     // of the frames before.
     FilterMemory inputHistory{};

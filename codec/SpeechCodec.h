@@ -65,6 +65,11 @@ public:
     // Decodes exactly as DecodeFrame does (the same state advances the same way) but stops before
     // the rounding: DecodeFrame's samples are RoundToSample of `decoded.synthesis`.
     void DecodeSynthesis(ConstPackedFrameView frame, DecodedFrame& decoded, std::int16_t erased = 0) noexcept;
+
+    // DecodeSynthesis up to the synthesis filter: `decoded.synthesis` receives the excitation, and
+    // every state but decSynthMem advances. Filtering it subframe by subframe with SynthesisFilter
+    // and decSynthMem completes DecodeSynthesis.
+    void DecodeExcitation(ConstPackedFrameView frame, DecodedFrame& decoded, std::int16_t erased = 0) noexcept;
 };
 
 // All-pole synthesis 1 / A(z) of one subframe in place; `memory` holds the last outputs, newest
