@@ -277,15 +277,17 @@ public:
 private:
     double* Current() noexcept { return residual.data() + kPostFilterHistory; }
 
+    // Every value of the buffers is written before it is read (the histories by the constructor,
+    // the rest by Input, Invert and Shape), so none is cleared first.
     CPostFilter& filter;
     const DecodedFrame& frame;
-    SubframeLpcSets num{};
-    SubframeLpcSets den{};
-    std::array<double, kSubframes> targets{};
-    FilterBuffer input{};
-    PostBuffer residual{};
-    std::array<double, kFrameSamples> shaped{};
-    double memory[kLpcOrder] = {};
+    SubframeLpcSets num;
+    SubframeLpcSets den;
+    std::array<double, kSubframes> targets;
+    FilterBuffer input;
+    PostBuffer residual;
+    std::array<double, kFrameSamples> shaped;
+    double memory[kLpcOrder];
 };
 
 void CPostFilter::Enhance(const DecodedFrame& frame, std::span<double, kFrameSamples> out) noexcept {
