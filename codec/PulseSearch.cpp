@@ -5,6 +5,7 @@
 #include "codec/PulseSearchCore.h"
 #include "codec/tables/PulseTables.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -126,15 +127,15 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
     }
     // Each pair of neighbouring positions takes the sign of its summed correlation, which folds
     // the sign out of the search: every candidate adds to P and A.
-    std::array<double, kPulseTargetLength> sign{};
+    // (Selected rather than branched on: the signs of speech are unpredictable.)
+    std::array<double, kPulseTargetLength> sign;
     sign.fill(1.0);
     for (int n = 0; n < kSubframeSamples; n += 2) {
-        if (!(d[n] + d[n + 1] >= 0.0)) {
-            sign[n] = -1.0;
-            sign[n + 1] = -1.0;
-            d[n] = -d[n];
-            d[n + 1] = -d[n + 1];
-        }
+        const bool negative = !(d[n] + d[n + 1] >= 0.0);
+        sign[n] = negative ? -1.0 : 1.0;
+        sign[n + 1] = sign[n];
+        d[n] = negative ? -d[n] : d[n];
+        d[n + 1] = negative ? -d[n + 1] : d[n + 1];
     }
 
     const double thetaEven = TripleThreshold(d, 0);
@@ -172,6 +173,9 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
     searchBudget = static_cast<std::int16_t>(time);
 
     PulseChoice choice;
+    // The filtered pulses summed in a local array, two samples at a time (h cannot alias it), each
+    // sample adding the pulses in track order.
+    std::array<double, kSubframeSamples + 1> filtered{};
     for (int t = 0; t < kPulsesPerSubframe; ++t) {
         const int position = PositionOnTrack(t, best[t]);
         if (sign[position] > 0.0) {
@@ -179,11 +183,19 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
         }
         if (position < kSubframeSamples) {
             choice.code[position] = sign[position];
-            for (int n = 0; n <= kSubframeSamples - 1 - position; ++n) {
-                choice.filtered[position + n] = choice.filtered[position + n] + sign[position] * h[n];
+            const DoublePair amplitude = {sign[position], sign[position]};
+            const int count = kSubframeSamples - position;
+            int n = 0;
+            for (; n + 1 < count; n += 2) {
+                const DoublePair sum = LoadPair(filtered.data() + position + n) + amplitude * LoadPair(h.data() + n);
+                __builtin_memcpy(filtered.data() + position + n, &sum, sizeof sum);
+            }
+            if (n < count) {
+                filtered[static_cast<std::size_t>(position + n)] += sign[position] * h[static_cast<std::size_t>(n)];
             }
         }
     }
+    std::copy_n(filtered.begin(), kSubframeSamples, choice.filtered.begin());
     choice.positions = best[0] + (best[1] << 3) + (best[2] << 6) + ((best[3] / kFourthTrackStride) << 9);
     return choice;
 }
