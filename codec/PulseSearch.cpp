@@ -201,11 +201,16 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
 }
 
 PulseGain QuantisePulseGain(ConstSubframeSignal t, const SubframeVector& y) noexcept {
-    const double num = DotProduct(t.data(), y.data(), kSubframeSamples);
+    // Both sums side by side (each a chain of dependent additions), the energy even when unused.
+    double num = 0.0;
+    double den = 0.0;
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        num += t[static_cast<std::size_t>(n)] * y[static_cast<std::size_t>(n)];
+        den += y[static_cast<std::size_t>(n)] * y[static_cast<std::size_t>(n)];
+    }
     if (num <= 0.0) {
         return {0, PulseGainTable[0]};
     }
-    const double den = DotProduct(y.data(), y.data(), kSubframeSamples);
     const double gain = den > kMinimumEnergy ? num / den : 0.0;
     int index = 0;
     double bestDistance = std::fabs(gain - PulseGainTable[0]);

@@ -239,26 +239,27 @@ ComputeImpulseResponses(const SubframeLpcSets& aq, const SubframeWeightings& wei
 void SubtractRinging(SubframeSignal t, const LpcSet& aq, const WeightingSet& coeffs,
                      const FilterMemory& synthMem, const FilterMemory& weightMem,
                      const WeightedHistory& weightedSynthHistory, HarmonicWeight hw) noexcept {
-    double s[kReversedSubframe] = {};
-    double u[kReversedSubframe] = {};
+    // The cascade writes the subframe part of s and u before reading it; only the memories are set.
+    double s[kReversedSubframe];
+    double u[kReversedSubframe];
     std::copy(synthMem.begin(), synthMem.end(), s + kSubframeSamples);
     std::copy(weightMem.begin(), weightMem.end(), u + kSubframeSamples);
     RunFilterCascade<double>(nullptr, aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
-    // The weighted synthesis history followed by this subframe's ringing, in time order, so that
-    // the harmonic echo reaches back into the history.
-    std::array<double, kWeightedHistory + kSubframeSamples> timeline{};
-    std::copy(weightedSynthHistory.begin(), weightedSynthHistory.end(), timeline.begin());
-    std::reverse_copy(u, u + kSubframeSamples, timeline.begin() + kWeightedHistory);
+    // This subframe's ringing in time order (u holds it backwards); the harmonic echo reaches back
+    // into the weighted synthesis history where the lag exceeds the sample's place.
+    auto ringing = [&u](int n) { return u[kSubframeSamples - 1 - n]; };
     for (int n = 0; n < kSubframeSamples; ++n) {
-        const double ringing = timeline[kWeightedHistory + n];
-        t[n] = t[n] - (ringing - hw.gain * timeline[kWeightedHistory + n - hw.lag]);
+        const int echo = n - hw.lag;
+        const double past =
+            echo >= 0 ? ringing(echo) : weightedSynthHistory[static_cast<std::size_t>(kWeightedHistory + echo)];
+        t[n] = t[n] - (ringing(n) - hw.gain * past);
     }
 }
 
 void UpdateRinging(SubframeSignal e, const LpcSet& aq, const WeightingSet& coeffs, FilterMemory& synthMem,
                    FilterMemory& weightMem, WeightedHistory& weightedSynthHistory) noexcept {
-    double s[kReversedSubframe] = {};
-    double u[kReversedSubframe] = {};
+    double s[kReversedSubframe];
+    double u[kReversedSubframe];
     std::copy(synthMem.begin(), synthMem.end(), s + kSubframeSamples);
     std::copy(weightMem.begin(), weightMem.end(), u + kSubframeSamples);
     RunFilterCascade(e.data(), aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
