@@ -191,10 +191,15 @@ void LspGridValues(const double* p, const double* q, double* values) noexcept {
     }
 }
 
-int SearchPulseSets(const double* d, const double* rr, double theta, int time, int* best) noexcept {
+int SearchPulseSets(const double* d, const double* rr, const double* trackSign, double theta, int time,
+                    int* best) noexcept {
     constexpr int kCodes = kTrackPositions;
     const double* diag = rr;
-    auto r = [rr](int pair, int k, int m) { return rr[kPulseDiagonalValues + (pair * kCodes + k) * kCodes + m]; };
+    auto r = [rr, trackSign](int pair, int k, int m) {
+        const double twiceSignA = 2.0 * trackSign[kCodes * kPulsePairTracks[pair][0] + k];
+        const double signB = trackSign[kCodes * kPulsePairTracks[pair][1] + m];
+        return rr[kPulseDiagonalValues + (pair * kCodes + k) * kCodes + m] * (twiceSignA * signB);
+    };
     auto at = [d](int track, int k) { return d[kCodes * k + 2 * track]; };
     double bestCorrelation2 = 0.0;
     double bestEnergy = 1.0;
@@ -307,7 +312,8 @@ void LspGridValuesPortable(const double* p, const double* q, double* values) noe
     }
 }
 
-int SearchPulseSetsPortable(const double* d, const double* rr, double theta, int time, int* best) noexcept {
+int SearchPulseSetsPortable(const double* d, const double* rr, const double* trackSign, double theta, int time,
+                            int* best) noexcept {
     // Two candidates to a register, each sum and comparison as the scalar one.
     auto admit = [](double p1, const double* d2, double threshold) {
         unsigned admitted = 0;
@@ -328,7 +334,7 @@ int SearchPulseSetsPortable(const double* d, const double* rr, double theta, int
 #endif
         return admitted;
     };
-    return SearchPulseSetsCore(d, rr, theta, time, best, admit);
+    return SearchPulseSetsCore(d, rr, trackSign, theta, time, best, admit);
 }
 
 void CorrelateTapsPortable(const double* t, const double* y, double* c) noexcept {

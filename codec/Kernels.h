@@ -64,12 +64,14 @@ struct KernelSet {
     // values[j] = p(j), values[kLspGridPoints + j] = q(j), each the sum over n = 0 .. 5 ascending
     // of c[5 - n] cos(n j pi / 256).
     void (*lspGridValues)(const double* p, const double* q, double* values) noexcept;
-    // The search over the sets of four pulses (see PulseSearchCore.h for the layout of rr): tries
-    // the first `time` sets whose first three pulses' correlation sum passes theta, in order of
-    // their codes k0, k1, k2, each with the fourth track's codes 0, 2, 4, 6; best receives the
-    // codes of the first set of highest P^2 / A (all 0 if none beats 0 / 1); returns the budget
-    // left.
-    int (*searchPulseSets)(const double* d, const double* rr, double theta, int time, int* best) noexcept;
+    // The search over the sets of four pulses (see PulseSearchCore.h for the layout of rr; the signs
+    // of the positions by track and code, trackSign[4][8], are folded into d already and into the
+    // cross terms by the search): tries the first `time` sets whose first three pulses'
+    // correlation sum passes theta, in order of their codes k0, k1, k2, each with the fourth
+    // track's codes 0, 2, 4, 6; best receives the codes of the first set of highest P^2 / A (all 0
+    // if none beats 0 / 1); returns the budget left.
+    int (*searchPulseSets)(const double* d, const double* rr, const double* trackSign, double theta, int time,
+                           int* best) noexcept;
 };
 
 // Paths this processor can run, the portable one first.
@@ -119,7 +121,8 @@ void ImpulseResponses(const double* aq, const double* weights, double* u) noexce
 void LspSplitScores(int split, const double* r, const double* w, double* scores) noexcept;
 void HarmonicCorrelations(const double* x, int firstLag, double* r, double* energy) noexcept;
 void LspGridValues(const double* p, const double* q, double* values) noexcept;
-int SearchPulseSets(const double* d, const double* rr, double theta, int time, int* best) noexcept;
+int SearchPulseSets(const double* d, const double* rr, const double* trackSign, double theta, int time,
+                    int* best) noexcept;
 } // namespace reference
 
 // The kernel sets of each path; KernelSetFor returns nullptr for a path not built in.

@@ -392,7 +392,8 @@ void LspGridValuesAvx2(const double* p, const double* q, double* values) noexcep
     }
 }
 
-int SearchPulseSetsAvx2(const double* d, const double* rr, double theta, int time, int* best) noexcept {
+int SearchPulseSetsAvx2(const double* d, const double* rr, const double* trackSign, double theta, int time,
+                        int* best) noexcept {
     // Four candidates to a register, each sum and comparison as the scalar one.
     auto admit = [](double p1, const double* d2, double threshold) {
         const Quad low = Broadcast(p1) + Load(d2);
@@ -403,7 +404,7 @@ int SearchPulseSetsAvx2(const double* d, const double* rr, double theta, int tim
             __builtin_ia32_movmskpd256(reinterpret_cast<Quad>(high > Broadcast(threshold))));
         return lowBits | highBits << 4;
     };
-    return SearchPulseSetsCore(d, rr, theta, time, best, admit);
+    return SearchPulseSetsCore(d, rr, trackSign, theta, time, best, admit);
 }
 
 } // namespace

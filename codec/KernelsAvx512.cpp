@@ -285,13 +285,14 @@ void LspGridValuesAvx512(const double* p, const double* q, double* values) noexc
     }
 }
 
-int SearchPulseSetsAvx512(const double* d, const double* rr, double theta, int time, int* best) noexcept {
+int SearchPulseSetsAvx512(const double* d, const double* rr, const double* trackSign, double theta, int time,
+                          int* best) noexcept {
     // All eight candidates in one register, each sum and comparison as the scalar one.
     auto admit = [](double p1, const double* d2, double threshold) {
         const __m512d sum = _mm512_add_pd(_mm512_set1_pd(p1), _mm512_loadu_pd(d2));
         return static_cast<unsigned>(_mm512_cmp_pd_mask(sum, _mm512_set1_pd(threshold), _CMP_GT_OQ));
     };
-    return SearchPulseSetsCore(d, rr, theta, time, best, admit);
+    return SearchPulseSetsCore(d, rr, trackSign, theta, time, best, admit);
 }
 
 KernelSet MakeAvx512Kernels() noexcept {

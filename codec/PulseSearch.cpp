@@ -39,6 +39,8 @@ constexpr int kPair12 = PairIndex(1, 2);
 constexpr int kPair13 = PairIndex(1, 3);
 constexpr int kPair23 = PairIndex(2, 3);
 // The layout the search kernels read.
+static_assert(kTrackPairOrder[kPair23][0] == kPulsePairTracks[kPulsePair23][0] &&
+              kTrackPairOrder[kPair23][1] == kPulsePairTracks[kPulsePair23][1]);
 static_assert(kPair01 == kPulsePair01 && kPair02 == kPulsePair02 && kPair03 == kPulsePair03 &&
               kPair12 == kPulsePair12 && kPair13 == kPulsePair13 && kPair23 == kPulsePair23);
 static_assert(offsetof(ImpulseCorrelations, cross) == kPulseDiagonalValues * sizeof(double));
@@ -120,7 +122,7 @@ BackwardTarget BackwardFilterTarget(const SubframeVector& h, ConstSubframeSignal
     return d;
 }
 
-PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const SubframeVector& h,
+PulseChoice SearchPulses(BackwardTarget& d, const ImpulseCorrelations& rr, const SubframeVector& h,
                          std::int16_t& searchBudget) noexcept {
     for (int n = kSubframeSamples; n < kPulseTargetLength; ++n) {
         d[n] = 0.0;
@@ -142,33 +144,15 @@ PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const Subfr
     const double thetaOdd = TripleThreshold(d, 1);
     const double theta = thetaOdd > thetaEven ? thetaOdd : thetaEven;
 
-    // The cross terms appear twice in the energy of a pulse set; fold that and the signs in once,
-    // a row at a time.
-    std::array<std::array<double, kTrackPositions>, kPulsesPerSubframe> trackSign{};
+    std::array<std::array<double, kTrackPositions>, kPulsesPerSubframe> trackSign;
     for (int t = 0; t < kPulsesPerSubframe; ++t) {
         for (int k = 0; k < kTrackPositions; ++k) {
             trackSign[t][k] = sign[PositionOnTrack(t, k)];
         }
     }
-    for (int pair = 0; pair < kTrackPairs; ++pair) {
-        const int a = kTrackPairOrder[pair][0];
-        const double* signB = trackSign[kTrackPairOrder[pair][1]].data();
-        for (int k = 0; k < kTrackPositions; ++k) {
-            const double twiceSignA = 2.0 * trackSign[a][k];
-            double* row = rr.cross[pair][k].data();
-            for (int m = 0; m < kTrackPositions; m += 2) {
-                DoublePair r;
-                DoublePair sb;
-                __builtin_memcpy(&r, row + m, sizeof r);
-                __builtin_memcpy(&sb, signB + m, sizeof sb);
-                r *= twiceSignA * sb;
-                __builtin_memcpy(row + m, &r, sizeof r);
-            }
-        }
-    }
 
     std::array<int, kPulsesPerSubframe> best{}; // codes k of the four tracks
-    const int time = Kernels().searchPulseSets(d.data(), rr.diagonal[0].data(), theta,
+    const int time = Kernels().searchPulseSets(d.data(), rr.diagonal[0].data(), trackSign[0].data(), theta,
                                                searchBudget + kPulseSearchBudget, best.data());
     searchBudget = static_cast<std::int16_t>(time);
 

@@ -62,10 +62,10 @@ ImpulseCorrelations CorrelateImpulse(const SubframeVector& h) noexcept;
 BackwardTarget BackwardFilterTarget(const SubframeVector& h, ConstSubframeSignal t) noexcept;
 
 // Depth-first search over the four tracks. Signs are fixed beforehand per pair of positions and
-// folded into d and into the cross terms of rr (which is changed); only triples whose correlation
+// folded into d (which is changed) and into the cross terms; only triples whose correlation
 // passes a threshold try the fourth pulse, and each such triple spends one unit of the budget
 // (searchBudget + 120 for this subframe). searchBudget receives what is left.
-PulseChoice SearchPulses(BackwardTarget& d, ImpulseCorrelations& rr, const SubframeVector& h,
+PulseChoice SearchPulses(BackwardTarget& d, const ImpulseCorrelations& rr, const SubframeVector& h,
                          std::int16_t& searchBudget) noexcept;
 
 // Nearest amplitude to the optimal gain of the filtered pulses; a non-positive correlation with

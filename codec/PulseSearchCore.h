@@ -7,7 +7,8 @@
 namespace velmar {
 
 // The impulse correlations as the search reads them: diagonal[4][8], then cross[6][8][8] for the
-// track pairs 01, 02, 03, 12, 13, 23, with the signs and the doubling of the cross terms folded in.
+// track pairs 01, 02, 03, 12, 13, 23; the search folds the signs of the positions and the doubling
+// of the cross terms in itself.
 inline constexpr int kPulseDiagonalValues = kPulsesPerSubframe * kTrackPositions;
 inline constexpr int kPulsePair01 = 0;
 inline constexpr int kPulsePair02 = 1;
@@ -15,21 +16,38 @@ inline constexpr int kPulsePair03 = 2;
 inline constexpr int kPulsePair12 = 3;
 inline constexpr int kPulsePair13 = 4;
 inline constexpr int kPulsePair23 = 5;
+inline constexpr int kPulsePairTracks[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
 
 namespace {
 
 // Tries the first `time` sets whose first three pulses pass `theta`, in order of the codes k0, k1,
 // k2, each with the even codes of the fourth track; keeps the first set of highest P^2 / A in
-// `best` and returns the budget left. `admit(p1, d2, theta)` has bit k set where p1 + d2[k] > theta.
+// `best` and returns the budget left. trackSign[t][k] is the sign of track t's position k (d has
+// it folded in already). `admit(p1, d2, theta)` has bit k set where p1 + d2[k] > theta.
 template <typename Admit>
-inline int SearchPulseSetsCore(const double* d, const double* rr, double theta, int time, int* best,
-                               Admit admit) noexcept {
+inline int SearchPulseSetsCore(const double* d, const double* rr, const double* trackSign, double theta,
+                               int time, int* best, Admit admit) noexcept {
     using Quad = double __attribute__((vector_size(4 * sizeof(double))));
+    using Octet = double __attribute__((vector_size(8 * sizeof(double))));
     constexpr int kCodes = kTrackPositions;
     static_assert(kCodes == 8 && kPulsesPerSubframe == 4);
     const double* diag = rr;
-    const double* cross = rr + kPulseDiagonalValues;
-    auto row = [cross](int pair, int k) { return cross + (pair * kCodes + k) * kCodes; };
+    // The cross terms appear twice in the energy of a pulse set: r(p, q) 2 sign(p) sign(q), a row
+    // at a time.
+    double cross[kTrackPairs * kCodes * kCodes];
+    for (int pair = 0; pair < kTrackPairs; ++pair) {
+        Octet signB;
+        __builtin_memcpy(&signB, trackSign + kCodes * kPulsePairTracks[pair][1], sizeof signB);
+        for (int k = 0; k < kCodes; ++k) {
+            const double twiceSignA = 2.0 * trackSign[kCodes * kPulsePairTracks[pair][0] + k];
+            const int at = (pair * kCodes + k) * kCodes;
+            Octet r;
+            __builtin_memcpy(&r, rr + kPulseDiagonalValues + at, sizeof r);
+            r *= twiceSignA * signB;
+            __builtin_memcpy(cross + at, &r, sizeof r);
+        }
+    }
+    auto row = [&cross](int pair, int k) -> const double* { return cross + (pair * kCodes + k) * kCodes; };
     // Track t's values by code (position 8k + 2t); the fourth track's searched codes (the even
     // ones) packed together so that its four candidates are scored side by side.
     double dt[3][kCodes];

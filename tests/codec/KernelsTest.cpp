@@ -253,6 +253,10 @@ TEST(Kernels, EveryPathSearchesThePulseSetsAsTheReferenceDoes) {
             test::Rng rng(test::kDefaultSeed);
             const Input d = input.make(rng);
             const Input rr = input.make(rng);
+            double trackSign[kPulsesPerSubframe * kTrackPositions];
+            for (int i = 0; i < kPulsesPerSubframe * kTrackPositions; ++i) {
+                trackSign[i] = (rng() & 1) != 0 ? 1.0 : -1.0;
+            }
             const double huge = std::numeric_limits<double>::max();
             for (const double theta : {-huge, 0.0, d[1] + d[3] + d[5], huge}) {
                 for (const int budget : {0, 1, 37, 120, 600}) {
@@ -260,8 +264,9 @@ TEST(Kernels, EveryPathSearchesThePulseSetsAsTheReferenceDoes) {
                                  " / budget " + std::to_string(budget));
                     int expected[kPulsesPerSubframe];
                     int actual[kPulsesPerSubframe];
-                    const int left = reference::SearchPulseSets(d.data(), rr.data(), theta, budget, expected);
-                    ASSERT_EQ(Kernels().searchPulseSets(d.data(), rr.data(), theta, budget, actual), left);
+                    const int left =
+                        reference::SearchPulseSets(d.data(), rr.data(), trackSign, theta, budget, expected);
+                    ASSERT_EQ(Kernels().searchPulseSets(d.data(), rr.data(), trackSign, theta, budget, actual), left);
                     EXPECT_TRUE(std::equal(actual, actual + kPulsesPerSubframe, expected));
                 }
             }
