@@ -110,13 +110,15 @@ double CodeExcitation(const ExcitationInputs& in, const LspVector& lsp, const Ls
                       EncoderTrace* trace) noexcept {
     const SubframeLpcSets aq = InterpolateLsp(lsp, prevLsp);
     WeightedFrame x = in.x;
-    const std::array<SubframeVector, kSubframes> responses =
-        ComputeImpulseResponses(aq, in.weightings, in.harmonic);
+    const FrameResponses responses =
+        ComputeImpulseResponses(aq, in.weightings, in.harmonic, search.encSynthMem, search.encWeightMem);
     double total = 0.0;
     for (int j = 0; j < kSubframes; ++j) {
         const SubframeSignal t(x.data() + kSubframeSamples * j, kSubframeSamples);
-        SubtractRinging(t, aq[j], in.weightings[j], search.encSynthMem, search.encWeightMem,
-                        search.weightedSynthHistory, in.harmonic[j]);
+        const SubframeVector ringing = j == 0 ? responses.firstRinging
+                                              : Ringing(aq[j], in.weightings[j], search.encSynthMem,
+                                                        search.encWeightMem);
+        SubtractRinging(t, ringing, search.weightedSynthHistory, in.harmonic[j]);
         if (trace != nullptr) {
             double energy = 0.0;
             for (double v : t) {
@@ -127,7 +129,7 @@ double CodeExcitation(const ExcitationInputs& in, const LspVector& lsp, const Ls
         double error = 0.0;
         const bool measure = joint || trace != nullptr;
         const SubframeVector p =
-            SearchSubframe(t, responses[j], search, params, j, joint, measure ? &error : nullptr);
+            SearchSubframe(t, responses.h[j], search, params, j, joint, measure ? &error : nullptr);
         total += error;
         if (trace != nullptr) {
             trace->weightedError[j] = error;

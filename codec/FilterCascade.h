@@ -12,9 +12,13 @@ namespace velmar {
 // them: sample n at [59 - n], its memory starting at [60 - n], and the new memory is [0 .. 9].
 inline constexpr int kReversedSubframe = kSubframeSamples + kLpcOrder;
 
+// The input of a lane that only rings: x + -0.0 is x for every x.
+inline constexpr double kNoInput = -0.0;
+
 // s receives the synthesis output and u the weighted output, each over its memory at [60 .. 69].
 // `input` is the excitation, or nullptr for the ringing of the memories alone (no input is added,
-// which differs from adding zeros in the sign of a zero). aq, num and den hold ten coefficients
+// which differs from adding zeros in the sign of a zero; adding -0.0 is the same as adding none,
+// which lets a lane ring beside lanes that take an input). aq, num and den hold ten coefficients
 // each: the synthesis filter's, and the weighting numerator's and denominator's.
 // Internal linkage: the AVX2 kernels build their own copy for AVX2, which must never stand in for
 // another file's.

@@ -144,13 +144,20 @@ void RunningProducts(const double* h, double* running) noexcept {
     }
 }
 
-void ImpulseResponses(const double* aq, const double* weights, double* u) noexcept {
+void ImpulseResponses(const double* aq, const double* weights, const double* synthMem, const double* weightMem,
+                      double* u) noexcept {
     double input[kSubframeSamples] = {1.0};
-    for (int j = 0; j < kSubframes; ++j) {
-        const double* w = weights + 2 * kLpcOrder * j;
+    for (int j = 0; j <= kSubframes; ++j) {
+        const bool ringing = j == kSubframes; // the first subframe's cascade from the memories
+        const int set = ringing ? 0 : j;
+        const double* w = weights + 2 * kLpcOrder * set;
         double s[kReversedSubframe] = {};
         double out[kReversedSubframe] = {};
-        RunFilterCascade(input, aq + kLpcOrder * j, w, w + kLpcOrder, s, out);
+        if (ringing) {
+            std::copy(synthMem, synthMem + kLpcOrder, s + kSubframeSamples);
+            std::copy(weightMem, weightMem + kLpcOrder, out + kSubframeSamples);
+        }
+        RunFilterCascade(ringing ? nullptr : input, aq + kLpcOrder * set, w, w + kLpcOrder, s, out);
         for (int n = 0; n < kSubframeSamples; ++n) {
             u[kSubframeSamples * j + n] = out[kSubframeSamples - 1 - n];
         }
@@ -494,7 +501,22 @@ void RunningProductsPortable(const double* h, double* running) noexcept {
     }
 }
 
-void ImpulseResponsesPortable(const double* aq, const double* weights, double* u) noexcept {
+// The first subframe's cascade from the memories, with no input, into u in time order.
+void RingingPortable(const double* aq, const double* weights, const double* synthMem, const double* weightMem,
+                     double* u) noexcept {
+    double s[kReversedSubframe];
+    double out[kReversedSubframe];
+    std::copy(synthMem, synthMem + kLpcOrder, s + kSubframeSamples);
+    std::copy(weightMem, weightMem + kLpcOrder, out + kSubframeSamples);
+    RunFilterCascade<double>(nullptr, aq, weights, weights + kLpcOrder, s, out);
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        u[n] = out[kSubframeSamples - 1 - n];
+    }
+}
+
+void ImpulseResponsesPortable(const double* aq, const double* weights, const double* synthMem,
+                              const double* weightMem, double* u) noexcept {
+    RingingPortable(aq, weights, synthMem, weightMem, u + kSubframes * kSubframeSamples);
     // Two subframes' cascades side by side, one to a lane.
     DoublePair input[kSubframeSamples] = {};
     input[0] = DoublePair{1.0, 1.0};

@@ -50,9 +50,12 @@ struct KernelSet {
     // distance are unspecified). h has 60 values.
     void (*runningProducts)(const double* h, double* running) noexcept;
     // The filter cascade's responses to a unit impulse from zero memories, for the four subframes
-    // at once: aq holds four synthesis sets of 10, weights four weighting sets of 20 (numerator,
-    // then denominator), u receives four responses of 60 in time order.
-    void (*impulseResponses)(const double* aq, const double* weights, double* u) noexcept;
+    // at once, and the first subframe's ringing: aq holds four synthesis sets of 10, weights four
+    // weighting sets of 20 (numerator, then denominator); u receives four responses of 60 in time
+    // order, then the weighted output of the first subframe's cascade with no input from the
+    // memories synthMem and weightMem (10 each, newest first).
+    void (*impulseResponses)(const double* aq, const double* weights, const double* synthMem,
+                             const double* weightMem, double* u) noexcept;
     // Score of every entry k (0 .. 255) of LSP split `split` against residual r and weights w of
     // that split: sum over i ascending of w[i] (2 r[i] c[i] - c[i] c[i]), c the entry's values.
     void (*lspSplitScores)(int split, const double* r, const double* w, double* scores) noexcept;
@@ -117,7 +120,8 @@ void CorrelateLags(const double* x, double* correlation) noexcept;
 void BackwardFilter(const double* h, const double* t, double* d) noexcept;
 void Autocorrelate(const double* w, double* sums) noexcept;
 void RunningProducts(const double* h, double* running) noexcept;
-void ImpulseResponses(const double* aq, const double* weights, double* u) noexcept;
+void ImpulseResponses(const double* aq, const double* weights, const double* synthMem, const double* weightMem,
+                      double* u) noexcept;
 void LspSplitScores(int split, const double* r, const double* w, double* scores) noexcept;
 void HarmonicCorrelations(const double* x, int firstLag, double* r, double* energy) noexcept;
 void LspGridValues(const double* p, const double* q, double* values) noexcept;

@@ -327,7 +327,21 @@ void RunningProductsAvx2(const double* h, double* running) noexcept {
     RunningProductsFrom<kQuads>(parity, h, 0, acc, running);
 }
 
-void ImpulseResponsesAvx2(const double* aq, const double* weights, double* u) noexcept {
+void ImpulseResponsesAvx2(const double* aq, const double* weights, const double* synthMem, const double* weightMem,
+                          double* u) noexcept {
+    // The first subframe's ringing on its own (the register is full), in time order.
+    {
+        double s[kReversedSubframe];
+        double out[kReversedSubframe];
+        for (int k = 0; k < kLpcOrder; ++k) {
+            s[kSubframeSamples + k] = synthMem[k];
+            out[kSubframeSamples + k] = weightMem[k];
+        }
+        RunFilterCascade<double>(nullptr, aq, weights, weights + kLpcOrder, s, out);
+        for (int n = 0; n < kSubframeSamples; ++n) {
+            u[kSubframes * kSubframeSamples + n] = out[kSubframeSamples - 1 - n];
+        }
+    }
     // The four subframes' cascades side by side, one to a lane.
     static_assert(kSubframes == 4);
     Quad input[kSubframeSamples] = {};

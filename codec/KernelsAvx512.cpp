@@ -3,6 +3,7 @@
 // the AVX2 kernel. Like the AVX2 file, this one alone is built for AVX-512 and calls no inline code
 // shared with the rest of the codec.
 #include "codec/CodecConstants.h"
+#include "codec/FilterCascade.h"
 #include "codec/Kernels.h"
 #include "codec/PulseSearchCore.h"
 
@@ -295,6 +296,45 @@ int SearchPulseSetsAvx512(const double* d, const double* rr, const double* track
     return SearchPulseSetsCore(d, rr, trackSign, theta, time, best, admit);
 }
 
+// The four subframes' impulse responses and the first subframe's ringing side by side, one to a
+// lane (lanes 5 .. 7 idle at zero): the five cascades are chains of dependent sums that take as
+// long together as one alone. The ringing lane takes -0.0 as its input, which adds nothing.
+void ImpulseResponsesAvx512(const double* aq, const double* weights, const double* synthMem,
+                            const double* weightMem, double* u) noexcept {
+    using Octet = double __attribute__((vector_size(8 * sizeof(double))));
+    constexpr int kRinging = kSubframes;
+    static_assert(kSubframes + 1 <= 8);
+    Octet input[kSubframeSamples];
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const double pulse = n == 0 ? 1.0 : 0.0;
+        input[n] = Octet{pulse, pulse, pulse, pulse, kNoInput, 0.0, 0.0, 0.0};
+    }
+    Octet a[kLpcOrder] = {};
+    Octet num[kLpcOrder] = {};
+    Octet den[kLpcOrder] = {};
+    for (int k = 0; k < kLpcOrder; ++k) {
+        for (int j = 0; j <= kRinging; ++j) {
+            const int set = j == kRinging ? 0 : j;
+            a[k][j] = aq[kLpcOrder * set + k];
+            num[k][j] = weights[2 * kLpcOrder * set + k];
+            den[k][j] = weights[2 * kLpcOrder * set + kLpcOrder + k];
+        }
+    }
+    Octet s[kReversedSubframe] = {};
+    Octet out[kReversedSubframe] = {};
+    for (int k = 0; k < kLpcOrder; ++k) {
+        s[kSubframeSamples + k][kRinging] = synthMem[k];
+        out[kSubframeSamples + k][kRinging] = weightMem[k];
+    }
+    RunFilterCascade(input, a, num, den, s, out);
+    for (int n = 0; n < kSubframeSamples; ++n) {
+        const Octet v = out[kSubframeSamples - 1 - n];
+        for (int j = 0; j <= kRinging; ++j) {
+            u[kSubframeSamples * j + n] = v[j];
+        }
+    }
+}
+
 KernelSet MakeAvx512Kernels() noexcept {
     KernelSet set = kAvx2Kernels;
     set.causalConvolution = CausalConvolutionAvx512;
@@ -305,6 +345,7 @@ KernelSet MakeAvx512Kernels() noexcept {
     set.lspSplitScores = LspSplitScoresAvx512;
     set.autocorrelate = AutocorrelateAvx512;
     set.lspGridValues = LspGridValuesAvx512;
+    set.impulseResponses = ImpulseResponsesAvx512;
     set.searchPulseSets = SearchPulseSetsAvx512;
     return set;
 }

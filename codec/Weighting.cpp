@@ -224,36 +224,48 @@ SubframeVector ComputeImpulseResponse(const LpcSet& aq, const WeightingSet& coef
     return HarmonicallyWeighted(response.data(), hw);
 }
 
-std::array<SubframeVector, kSubframes>
-ComputeImpulseResponses(const SubframeLpcSets& aq, const SubframeWeightings& weightings,
-                        const std::array<HarmonicWeight, kSubframes>& hw) noexcept {
-    std::array<std::array<double, kSubframeSamples>, kSubframes> u;
-    Kernels().impulseResponses(aq[0].data(), weightings[0].data(), u[0].data());
-    std::array<SubframeVector, kSubframes> h;
+FrameResponses ComputeImpulseResponses(const SubframeLpcSets& aq, const SubframeWeightings& weightings,
+                                       const std::array<HarmonicWeight, kSubframes>& hw,
+                                       const FilterMemory& synthMem, const FilterMemory& weightMem) noexcept {
+    std::array<std::array<double, kSubframeSamples>, kSubframes + 1> u;
+    Kernels().impulseResponses(aq[0].data(), weightings[0].data(), synthMem.data(), weightMem.data(), u[0].data());
+    FrameResponses responses;
     for (int j = 0; j < kSubframes; ++j) {
-        h[j] = HarmonicallyWeighted(u[j].data(), hw[j]);
+        responses.h[j] = HarmonicallyWeighted(u[j].data(), hw[j]);
     }
-    return h;
+    std::copy(u[kSubframes].begin(), u[kSubframes].end(), responses.firstRinging.begin());
+    return responses;
 }
 
-void SubtractRinging(SubframeSignal t, const LpcSet& aq, const WeightingSet& coeffs,
-                     const FilterMemory& synthMem, const FilterMemory& weightMem,
-                     const WeightedHistory& weightedSynthHistory, HarmonicWeight hw) noexcept {
+SubframeVector Ringing(const LpcSet& aq, const WeightingSet& coeffs, const FilterMemory& synthMem,
+                       const FilterMemory& weightMem) noexcept {
     // The cascade writes the subframe part of s and u before reading it; only the memories are set.
     double s[kReversedSubframe];
     double u[kReversedSubframe];
     std::copy(synthMem.begin(), synthMem.end(), s + kSubframeSamples);
     std::copy(weightMem.begin(), weightMem.end(), u + kSubframeSamples);
     RunFilterCascade<double>(nullptr, aq.data(), Numerator(coeffs), Denominator(coeffs), s, u);
-    // This subframe's ringing in time order (u holds it backwards); the harmonic echo reaches back
-    // into the weighted synthesis history where the lag exceeds the sample's place.
-    auto ringing = [&u](int n) { return u[kSubframeSamples - 1 - n]; };
+    SubframeVector ringing;
+    std::reverse_copy(u, u + kSubframeSamples, ringing.begin());
+    return ringing;
+}
+
+void SubtractRinging(SubframeSignal t, const SubframeVector& ringing, const WeightedHistory& weightedSynthHistory,
+                     HarmonicWeight hw) noexcept {
+    // The harmonic echo reaches back into the weighted synthesis history where the lag exceeds
+    // the sample's place.
     for (int n = 0; n < kSubframeSamples; ++n) {
         const int echo = n - hw.lag;
-        const double past =
-            echo >= 0 ? ringing(echo) : weightedSynthHistory[static_cast<std::size_t>(kWeightedHistory + echo)];
-        t[n] = t[n] - (ringing(n) - hw.gain * past);
+        const double past = echo >= 0 ? ringing[static_cast<std::size_t>(echo)]
+                                      : weightedSynthHistory[static_cast<std::size_t>(kWeightedHistory + echo)];
+        t[n] = t[n] - (ringing[static_cast<std::size_t>(n)] - hw.gain * past);
     }
+}
+
+void SubtractRinging(SubframeSignal t, const LpcSet& aq, const WeightingSet& coeffs,
+                     const FilterMemory& synthMem, const FilterMemory& weightMem,
+                     const WeightedHistory& weightedSynthHistory, HarmonicWeight hw) noexcept {
+    SubtractRinging(t, Ringing(aq, coeffs, synthMem, weightMem), weightedSynthHistory, hw);
 }
 
 void UpdateRinging(SubframeSignal e, const LpcSet& aq, const WeightingSet& coeffs, FilterMemory& synthMem,

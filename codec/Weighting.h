@@ -57,13 +57,28 @@ void ApplyHarmonicWeight(FrameSignal x, WeightedBuffer buf, int offset, Harmonic
 SubframeVector ComputeImpulseResponse(const LpcSet& aq, const WeightingSet& coeffs,
                                       HarmonicWeight hw) noexcept;
 
-// The impulse responses of all four subframes at once, the same as ComputeImpulseResponse for each.
-std::array<SubframeVector, kSubframes>
-ComputeImpulseResponses(const SubframeLpcSets& aq, const SubframeWeightings& weightings,
-                        const std::array<HarmonicWeight, kSubframes>& hw) noexcept;
+// The impulse responses of all four subframes at once, the same as ComputeImpulseResponse for each,
+// and the first subframe's Ringing from the memories as the frame starts (they take as long as
+// the responses alone).
+struct FrameResponses {
+    std::array<SubframeVector, kSubframes> h;
+    SubframeVector firstRinging;
+};
+FrameResponses ComputeImpulseResponses(const SubframeLpcSets& aq, const SubframeWeightings& weightings,
+                                       const std::array<HarmonicWeight, kSubframes>& hw,
+                                       const FilterMemory& synthMem, const FilterMemory& weightMem) noexcept;
 
-// Subtracts from the subframe's weighted speech the combined filter's ringing from the local
-// decoder's memories, giving the target of the codebook searches. The memories are only read.
+// The combined filter's ringing from the local decoder's memories over one subframe, in time
+// order (before the harmonic weighting).
+SubframeVector Ringing(const LpcSet& aq, const WeightingSet& coeffs, const FilterMemory& synthMem,
+                       const FilterMemory& weightMem) noexcept;
+
+// Subtracts from the subframe's weighted speech the ringing, harmonically weighted with the
+// weighted synthesis history before it, giving the target of the codebook searches.
+void SubtractRinging(SubframeSignal t, const SubframeVector& ringing, const WeightedHistory& weightedSynthHistory,
+                     HarmonicWeight hw) noexcept;
+
+// Both steps: the ringing from the memories (which are only read), subtracted.
 void SubtractRinging(SubframeSignal t, const LpcSet& aq, const WeightingSet& coeffs,
                      const FilterMemory& synthMem, const FilterMemory& weightMem,
                      const WeightedHistory& weightedSynthHistory, HarmonicWeight hw) noexcept;

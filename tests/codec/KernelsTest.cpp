@@ -162,11 +162,14 @@ const std::vector<KernelCase>& KernelCases() {
         {"Autocorrelate", kLpcOrder + 1,
          [](const KernelSet& k, const double* a, const double*, double* out) { k.autocorrelate(a, out); },
          [](const double* a, const double*, double* out) { reference::Autocorrelate(a, out); }},
-        {"ImpulseResponses", kSubframes * kSubframeSamples,
+        // The memories of the ringing follow the coefficients in a and b.
+        {"ImpulseResponses", (kSubframes + 1) * kSubframeSamples,
          [](const KernelSet& k, const double* a, const double* b, double* out) {
-             k.impulseResponses(a, b, out);
+             k.impulseResponses(a, b, a + kSubframes * kLpcOrder, b + 2 * kSubframes * kLpcOrder, out);
          },
-         reference::ImpulseResponses},
+         [](const double* a, const double* b, double* out) {
+             reference::ImpulseResponses(a, b, a + kSubframes * kLpcOrder, b + 2 * kSubframes * kLpcOrder, out);
+         }},
         {"HarmonicCorrelations", 4 * kHarmonicLags,
          [](const KernelSet& k, const double* a, const double*, double* out) {
              k.harmonicCorrelations(a, 15, out, out + kHarmonicLags);
