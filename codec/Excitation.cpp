@@ -18,14 +18,19 @@ constexpr std::array<int, kPulsesPerSubframe> kTrackStep = {8, 8, 8, 16};
 
 PitchVector BuildPitchVector(ExcitationPast past, int lag) noexcept {
     assert(lag >= kMinSubframeLag && lag <= kMaxSubframeLag);
-    PitchVector v{};
-    v[0] = past[kExcitationHistory - 2 - lag];
-    v[1] = past[kExcitationHistory - 1 - lag];
-    // The last `lag` past samples, repeated as often as the vector needs.
-    const double* period = past.data() + kExcitationHistory - lag;
-    for (int j = 2; j < kPitchVectorLength; j += lag) {
-        const int count = std::min(lag, kPitchVectorLength - j);
-        std::copy(period, period + count, v.begin() + j);
+    PitchVector v;
+    const double* start = past.data() + kExcitationHistory - 2 - lag;
+    if (lag >= kPitchVectorLength - 2) {
+        // One stretch of the past: copied whole, without a library call.
+        __builtin_memcpy(v.data(), start, sizeof v);
+        return v;
+    }
+    // Two samples, then the last `lag` past samples repeated as often as the vector needs.
+    for (int j = 0; j < lag + 2; ++j) {
+        v[static_cast<std::size_t>(j)] = start[j];
+    }
+    for (int j = lag + 2; j < kPitchVectorLength; ++j) {
+        v[static_cast<std::size_t>(j)] = v[static_cast<std::size_t>(j - lag)];
     }
     return v;
 }
