@@ -532,8 +532,13 @@ void ImpulseResponsesPortable(const double* aq, const double* weights, const dou
             den[k] = DoublePair{weights[2 * kLpcOrder * j + kLpcOrder + k],
                                 weights[2 * kLpcOrder * (j + 1) + kLpcOrder + k]};
         }
-        DoublePair s[kReversedSubframe] = {};
-        DoublePair out[kReversedSubframe] = {};
+        // Only the memories need values: the cascade writes each sample before reading it.
+        DoublePair s[kReversedSubframe];
+        DoublePair out[kReversedSubframe];
+        for (int k = kSubframeSamples; k < kReversedSubframe; ++k) {
+            s[k] = DoublePair{};
+            out[k] = DoublePair{};
+        }
         RunFilterCascade(input, a, num, den, s, out);
         for (int n = 0; n < kSubframeSamples; ++n) {
             u[kSubframeSamples * j + n] = out[kSubframeSamples - 1 - n][0];

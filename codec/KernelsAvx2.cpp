@@ -356,8 +356,13 @@ void ImpulseResponsesAvx2(const double* aq, const double* weights, const double*
             den[k][j] = weights[2 * kLpcOrder * j + kLpcOrder + k];
         }
     }
-    Quad s[kReversedSubframe] = {};
-    Quad out[kReversedSubframe] = {};
+    // Only the memories need values: the cascade writes each sample before reading it.
+    Quad s[kReversedSubframe];
+    Quad out[kReversedSubframe];
+    for (int k = kSubframeSamples; k < kReversedSubframe; ++k) {
+        s[k] = Quad{};
+        out[k] = Quad{};
+    }
     RunFilterCascade(input, a, num, den, s, out);
     for (int n = 0; n < kSubframeSamples; ++n) {
         const Quad v = out[kSubframeSamples - 1 - n];

@@ -303,28 +303,32 @@ void ImpulseResponsesAvx512(const double* aq, const double* weights, const doubl
                             const double* weightMem, double* u) noexcept {
     using Octet = double __attribute__((vector_size(8 * sizeof(double))));
     constexpr int kRinging = kSubframes;
-    static_assert(kSubframes + 1 <= 8);
+    static_assert(kSubframes == 4 && kRinging == 4);
     Octet input[kSubframeSamples];
     for (int n = 0; n < kSubframeSamples; ++n) {
         const double pulse = n == 0 ? 1.0 : 0.0;
         input[n] = Octet{pulse, pulse, pulse, pulse, kNoInput, 0.0, 0.0, 0.0};
     }
-    Octet a[kLpcOrder] = {};
-    Octet num[kLpcOrder] = {};
-    Octet den[kLpcOrder] = {};
+    // Built whole in registers rather than lane by lane in memory.
+    Octet a[kLpcOrder];
+    Octet num[kLpcOrder];
+    Octet den[kLpcOrder];
+    auto lanes = [](const double* values, int stride, int k) {
+        return Octet{values[k], values[stride + k], values[2 * stride + k], values[3 * stride + k], values[k],
+                     0.0,       0.0,                0.0};
+    };
     for (int k = 0; k < kLpcOrder; ++k) {
-        for (int j = 0; j <= kRinging; ++j) {
-            const int set = j == kRinging ? 0 : j;
-            a[k][j] = aq[kLpcOrder * set + k];
-            num[k][j] = weights[2 * kLpcOrder * set + k];
-            den[k][j] = weights[2 * kLpcOrder * set + kLpcOrder + k];
-        }
+        a[k] = lanes(aq, kLpcOrder, k);
+        num[k] = lanes(weights, 2 * kLpcOrder, k);
+        den[k] = lanes(weights + kLpcOrder, 2 * kLpcOrder, k);
     }
-    Octet s[kReversedSubframe] = {};
-    Octet out[kReversedSubframe] = {};
+    // Only the memories need values: the cascade writes each sample before reading it. The
+    // impulse lanes start from zero, the ringing lane from the local decoder's memories.
+    Octet s[kReversedSubframe];
+    Octet out[kReversedSubframe];
     for (int k = 0; k < kLpcOrder; ++k) {
-        s[kSubframeSamples + k][kRinging] = synthMem[k];
-        out[kSubframeSamples + k][kRinging] = weightMem[k];
+        s[kSubframeSamples + k] = Octet{0.0, 0.0, 0.0, 0.0, synthMem[k], 0.0, 0.0, 0.0};
+        out[kSubframeSamples + k] = Octet{0.0, 0.0, 0.0, 0.0, weightMem[k], 0.0, 0.0, 0.0};
     }
     RunFilterCascade(input, a, num, den, s, out);
     for (int n = 0; n < kSubframeSamples; ++n) {
