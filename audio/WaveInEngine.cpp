@@ -139,10 +139,15 @@ bool CWaveInEngine::CaptureCycle(CCaptureLink& link) {
         link.RaiseError();
         return false;
     }
+    // A buffer the device filled while the stop or pause was being noticed holds speech captured
+    // before it, like every other: it is kept, not dropped with the reset.
+    if (!link.ErrorRaised()) {
+        HandOverFilled(link, false);
+    }
     return true;
 }
 
-void CWaveInEngine::HandOverFilled(CCaptureLink& link) {
+void CWaveInEngine::HandOverFilled(CCaptureLink& link, bool requeue) {
     for (int i = 0; i < kCaptureDeviceBuffers; ++i) {
         DeviceBuffer& header = headers[static_cast<std::size_t>(nextIndex)];
         // Only a completely filled buffer counts; one cut short by a reset is dropped.
@@ -151,8 +156,10 @@ void CWaveInEngine::HandOverFilled(CCaptureLink& link) {
         }
         link.PutCaptured(std::span<const std::int16_t>(header.data, kCaptureBufferSamples));
         header.bytesRecorded.store(0, std::memory_order_relaxed);
-        requeueList[static_cast<std::size_t>(requeueCount++)] = nextIndex;
-        Requeue();
+        if (requeue) {
+            requeueList[static_cast<std::size_t>(requeueCount++)] = nextIndex;
+            Requeue();
+        }
         nextIndex = (nextIndex + 1) % kCaptureDeviceBuffers;
     }
 }

@@ -40,8 +40,9 @@ private:
     bool CaptureCycle(CCaptureLink& link);
     // Neither stop nor pause has been asked for.
     bool CycleGoesOn(CCaptureLink& link) const;
-    // Passes the completely filled buffers, in order, to the capture side and queues them again.
-    void HandOverFilled(CCaptureLink& link);
+    // Passes the completely filled buffers, in order, to the capture side and queues them again
+    // unless `requeue` is false (after a reset, when the next cycle queues every buffer afresh).
+    void HandOverFilled(CCaptureLink& link, bool requeue = true);
     // After a device failure: passes the whole frames of the buffer it was filling.
     void HandOverPartial(CCaptureLink& link);
     void Requeue();
