@@ -1,5 +1,8 @@
 #include "WavWriter.h"
 
+#include <bit>
+#include <cstring>
+
 namespace velmar {
 
 bool CWavWriter::Create(const std::string& destination, int sampleRate, std::string& error,
@@ -37,10 +40,15 @@ bool CWavWriter::Write(std::span<const std::int16_t> samples, std::string& error
         return false;
     }
     buffer.resize(samples.size() * 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const auto v = static_cast<std::uint16_t>(samples[i]);
-        buffer[2 * i] = static_cast<std::uint8_t>(v);
-        buffer[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+    if constexpr (std::endian::native == std::endian::little) {
+        // The samples' own bytes are already in the file's order.
+        std::memcpy(buffer.data(), samples.data(), buffer.size());
+    } else {
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const auto v = static_cast<std::uint16_t>(samples[i]);
+            buffer[2 * i] = static_cast<std::uint8_t>(v);
+            buffer[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+        }
     }
     if (!output.Write(buffer, error)) {
         return false;
