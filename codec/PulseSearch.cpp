@@ -39,8 +39,15 @@ constexpr int kPair12 = PairIndex(1, 2);
 constexpr int kPair13 = PairIndex(1, 3);
 constexpr int kPair23 = PairIndex(2, 3);
 // The layout the search kernels read.
-static_assert(kTrackPairOrder[kPair23][0] == kPulsePairTracks[kPulsePair23][0] &&
-              kTrackPairOrder[kPair23][1] == kPulsePairTracks[kPulsePair23][1]);
+static_assert([] {
+    for (int pair = 0; pair < kTrackPairs; ++pair) {
+        if (kTrackPairOrder[pair][0] != kPulsePairTracks[pair][0] ||
+            kTrackPairOrder[pair][1] != kPulsePairTracks[pair][1]) {
+            return false;
+        }
+    }
+    return true;
+}());
 static_assert(kPair01 == kPulsePair01 && kPair02 == kPulsePair02 && kPair03 == kPulsePair03 &&
               kPair12 == kPulsePair12 && kPair13 == kPulsePair13 && kPair23 == kPulsePair23);
 static_assert(offsetof(ImpulseCorrelations, cross) == kPulseDiagonalValues * sizeof(double));
