@@ -248,11 +248,10 @@ int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mod
     }
     // A few hundred frames per write keep the file calls few without holding the whole file.
     constexpr std::size_t kFramesPerWrite = 256;
-    std::vector<std::int16_t> samples;
-    samples.reserve(kFramesPerWrite * kFrameSamples);
+    std::vector<std::int16_t> samples(kFramesPerWrite * kFrameSamples);
+    std::size_t held = 0; // samples decoded into `samples` and not yet written
     CFrameDecoder decoder(mode);
     PackedFrame frame{};
-    std::array<std::int16_t, kFrameSamples> decoded{};
     std::uint64_t done = 0;
     for (;;) {
         const ReadStatus status = reader.Next(frame, error);
@@ -260,18 +259,17 @@ int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mod
             return Fail(error);
         }
         if (status == ReadStatus::Frame) {
-            decoder.Decode(frame, decoded);
-            samples.insert(samples.end(), decoded.begin(), decoded.end());
+            decoder.Decode(frame, SampleFrame(samples.data() + held, kFrameSamples));
+            held += kFrameSamples;
             if (report != nullptr && frames && *frames > 0) {
                 (*report)(static_cast<double>(++done) / static_cast<double>(*frames));
             }
         }
-        if (samples.size() >= kFramesPerWrite * kFrameSamples ||
-            (status == ReadStatus::End && !samples.empty())) {
-            if (!writer.Write(samples, error)) {
+        if (held == samples.size() || (status == ReadStatus::End && held != 0)) {
+            if (!writer.Write(std::span<const std::int16_t>(samples.data(), held), error)) {
                 return Fail(error);
             }
-            samples.clear();
+            held = 0;
         }
         if (status == ReadStatus::End) {
             break;
