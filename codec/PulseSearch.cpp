@@ -136,15 +136,20 @@ PulseChoice SearchPulses(BackwardTarget& d, const ImpulseCorrelations& rr, const
     }
     // Each pair of neighbouring positions takes the sign of its summed correlation, which folds
     // the sign out of the search: every candidate adds to P and A.
-    // (Selected rather than branched on: the signs of speech are unpredictable.)
+    // The signs of speech are unpredictable, so a negative pair is found as a lane mask and its
+    // sign bits flipped, with no branch (a conditional alone was compiled into one).
+    using BitPair = std::int64_t __attribute__((vector_size(2 * sizeof(std::int64_t))));
+    const BitPair signBit = (BitPair)DoublePair{-0.0, -0.0};
     std::array<double, kPulseTargetLength> sign;
     sign.fill(1.0);
     for (int n = 0; n < kSubframeSamples; n += 2) {
-        const bool negative = !(d[n] + d[n + 1] >= 0.0);
-        sign[n] = negative ? -1.0 : 1.0;
-        sign[n + 1] = sign[n];
-        d[n] = negative ? -d[n] : d[n];
-        d[n + 1] = negative ? -d[n + 1] : d[n + 1];
+        const double sum = d[n] + d[n + 1];
+        const DoublePair sums = {sum, sum};
+        const BitPair flip = signBit & ~(sums >= DoublePair{});
+        const DoublePair folded = (DoublePair)((BitPair)LoadPair(d.data() + n) ^ flip);
+        const DoublePair pairSign = (DoublePair)((BitPair)DoublePair{1.0, 1.0} ^ flip);
+        __builtin_memcpy(d.data() + n, &folded, sizeof folded);
+        __builtin_memcpy(sign.data() + n, &pairSign, sizeof pairSign);
     }
 
     const double thetaEven = TripleThreshold(d, 0);
