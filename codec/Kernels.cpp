@@ -577,12 +577,15 @@ constexpr KernelSet kPortableKernels = {
     SearchPulseSetsPortable,
 };
 
-// The paths found at the first use, and the set in use. Forcing a path is meant for tests and
-// benchmarks between runs of the codec; the atomic only keeps such a switch well defined.
+// The set in use: read by every kernel call, so a plain load rather than a guarded static. It starts
+// as the portable set, which gives the same doubles, for any use before the start-up check below.
+std::atomic<const KernelSet*> activeKernels{&kPortableKernels};
+
+// The paths this processor can run. Forcing a path is meant for tests and benchmarks between runs
+// of the codec; the atomic only keeps such a switch well defined.
 struct Dispatch {
     std::array<KernelPath, 3> paths{};
     int pathCount = 0;
-    std::atomic<const KernelSet*> active{&kPortableKernels};
 
     Dispatch() noexcept {
         paths[pathCount++] = KernelPath::Portable;
@@ -590,11 +593,11 @@ struct Dispatch {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx2")) {
             paths[pathCount++] = KernelPath::Avx2;
-            active.store(&kAvx2Kernels, std::memory_order_release);
+            activeKernels.store(&kAvx2Kernels, std::memory_order_release);
             // The check includes the system's saving of the 512-bit registers.
             if (__builtin_cpu_supports("avx512f")) {
                 paths[pathCount++] = KernelPath::Avx512;
-                active.store(&Avx512Kernels(), std::memory_order_release);
+                activeKernels.store(&Avx512Kernels(), std::memory_order_release);
             }
         }
 #endif
@@ -606,6 +609,9 @@ Dispatch& TheDispatch() noexcept {
     return dispatch;
 }
 
+// The processor is checked at start-up rather than at the first kernel call.
+[[maybe_unused]] const bool dispatchChecked = (TheDispatch(), true);
+
 } // namespace
 
 std::span<const KernelPath> AvailableKernelPaths() noexcept {
@@ -614,7 +620,7 @@ std::span<const KernelPath> AvailableKernelPaths() noexcept {
 }
 
 const KernelSet& Kernels() noexcept {
-    return *TheDispatch().active.load(std::memory_order_acquire);
+    return *activeKernels.load(std::memory_order_acquire);
 }
 
 KernelPath ActiveKernelPath() noexcept {
@@ -652,7 +658,7 @@ bool ForceKernelPath(KernelPath path) noexcept {
     if (std::find(available.begin(), available.end(), path) == available.end()) {
         return false;
     }
-    TheDispatch().active.store(KernelSetFor(path), std::memory_order_release);
+    activeKernels.store(KernelSetFor(path), std::memory_order_release);
     return true;
 }
 
