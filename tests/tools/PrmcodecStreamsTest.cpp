@@ -1,5 +1,6 @@
 // The tool in pipelines and on outputs that are not plain files: standard input and output,
 // pipes, FIFOs, symlinks, long names and stop signals.
+#include "RandomBytesFile.h"
 #include "codec/SpeechCodec.h"
 #include "pipeline/FileDescriptor.h"
 #include "support/RunProcess.h"
@@ -401,21 +402,15 @@ TEST(PrmcodecInputs, TheRawHintFollowsOnlyFormatErrors) {
 
 TEST(PrmcodecInfo, JsonHoldsEveryFactOfTheTextReport) {
     test::CTempDir dir;
-    std::vector<std::uint8_t> bytes =
-        test::ReadBytes(test::DataDir() / "vectors" / "decoder" / "random_bytes.prm");
-    std::size_t invalid = 0;
-    for (std::size_t at = 0; at + kPackedFrameBytes <= bytes.size(); at += kPackedFrameBytes) {
-        invalid += UnpackFrame(ConstPackedFrameView(bytes.data() + at, kPackedFrameBytes), 0).erased;
-    }
-    bytes.insert(bytes.end(), 5, 0);
+    const test::RandomBytesFile file = test::RandomBytesWithIncompleteTail();
     const fs::path prm = dir.Path() / "say \"hi\".prm";
-    test::WriteBytes(prm, bytes);
+    test::WriteBytes(prm, file.bytes);
     const test::ProcessResult result = test::RunProcess(kTool, {"info", "--json", prm.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "{\"file\": \"" + (dir.Path() / "say \\\"hi\\\".prm").string() +
                               "\", \"bytes\": 5405, \"frames\": 300, \"duration_seconds\": 9.00, "
                               "\"incomplete_last_frame_bytes\": 5, \"invalid_frames\": " +
-                              std::to_string(invalid) + "}\n");
+                              std::to_string(file.invalidFrames) + "}\n");
     // Random bytes are plainly no recording: one warning on standard error, nothing more.
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_NE(result.err.find("it is not a recording"), std::string::npos) << result.err;

@@ -1,4 +1,5 @@
 // The command-line tool as a user meets it: outputs, messages, exit status, and no partial files.
+#include "RandomBytesFile.h"
 #include "codec/SpeechCodec.h"
 #include "support/RunProcess.h"
 #include "support/TestData.h"
@@ -87,23 +88,18 @@ TEST(Prmcodec, DecodeIgnoresAnIncompleteLastFrameAndSaysSo) {
 
 TEST(Prmcodec, InfoDescribesTheFile) {
     test::CTempDir dir;
-    std::vector<std::uint8_t> bytes =
-        test::ReadBytes(test::DataDir() / "vectors" / "decoder" / "random_bytes.prm");
-    std::size_t invalid = 0;
-    for (std::size_t at = 0; at + kPackedFrameBytes <= bytes.size(); at += kPackedFrameBytes) {
-        invalid += UnpackFrame(ConstPackedFrameView(bytes.data() + at, kPackedFrameBytes), 0).erased;
-    }
-    ASSERT_GT(invalid, 0u);
-    bytes.insert(bytes.end(), 5, 0);
+    const test::RandomBytesFile file = test::RandomBytesWithIncompleteTail();
+    ASSERT_GT(file.invalidFrames, 0u);
     const fs::path prm = dir.Path() / "random.prm";
-    test::WriteBytes(prm, bytes);
+    test::WriteBytes(prm, file.bytes);
 
     const test::ProcessResult result = Prmcodec({"info", prm.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.out.find("Frames:                300\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("Duration:              0:09.0"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("Incomplete last frame: 5 bytes\n"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("Invalid frames:        " + std::to_string(invalid) + "\n"), std::string::npos)
+    EXPECT_NE(result.out.find("Invalid frames:        " + std::to_string(file.invalidFrames) + "\n"),
+              std::string::npos)
         << result.out;
 }
 
