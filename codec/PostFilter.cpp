@@ -86,21 +86,19 @@ void InverseSubframe(const FilterBuffer& input, const LpcSet& num, int i, double
 // still inside the frame, one period ahead. `residual` points at the frame's first sample and
 // reaches kPostFilterHistory samples back; `shaped` receives the subframe, left as it is when the
 // subframe shows no voicing.
-void LongTermSubframe(const double* residual, int subframe, int lag, double* shaped) noexcept {
-    const int start = kSubframeSamples * subframe;
-    const double* x = residual + start;
-
-    // Correlation and energy of each candidate period, all three in one pass: the candidates'
-    // past samples are neighbours, so a pair of them is one load; lanes hold (candidate 2, 1) and
-    // (1, 0), the middle one's sums twice.
-    constexpr int kCandidates = 3;
-    const int firstCandidate = lag - 1;
+// Correlation and energy of each candidate period of a subframe with its past, the three
+// candidates in one pass: their past samples are neighbours, so a pair of them is one load; lanes
+// hold (candidate 2, 1) and (1, 0), the middle one's sums twice. A sample at a time, so that the
+// decoder can run the pass alongside a recursion.
+struct LongTermSums {
     double e0 = 0.0;
     DoublePair correlationLate = Splat(0.0);
     DoublePair correlationEarly = Splat(0.0);
     DoublePair energyLate = Splat(0.0);
     DoublePair energyEarly = Splat(0.0);
-    for (int n = 0; n < kSubframeSamples; ++n) {
+
+    // Sample n of subframe x for the candidates from firstCandidate, n = 0 .. 59 in order.
+    void Add(const double* x, int firstCandidate, int n) noexcept {
         e0 += x[n] * x[n];
         const DoublePair xn = Splat(x[n]);
         const DoublePair late = LoadPair(x + n - firstCandidate - 2);  // candidates 2, 1
@@ -110,10 +108,24 @@ void LongTermSubframe(const double* residual, int subframe, int lag, double* sha
         energyLate += late * late;
         energyEarly += early * early;
     }
+};
+
+// The candidates of a subframe's period: one either side of its pitch lag.
+int FirstCandidate(int lag) noexcept {
+    return lag - 1;
+}
+
+void LongTermSubframe(const double* residual, int subframe, int lag, const LongTermSums& pass,
+                      double* shaped) noexcept {
+    const int start = kSubframeSamples * subframe;
+    const double* x = residual + start;
+    constexpr int kCandidates = 3;
+    const int firstCandidate = FirstCandidate(lag);
+    const double e0 = pass.e0;
     const std::array<DoublePair, kCandidates> sums = {
-        DoublePair{correlationEarly[1], energyEarly[1]},
-        DoublePair{correlationEarly[0], energyEarly[0]},
-        DoublePair{correlationLate[0], energyLate[0]},
+        DoublePair{pass.correlationEarly[1], pass.energyEarly[1]},
+        DoublePair{pass.correlationEarly[0], pass.energyEarly[0]},
+        DoublePair{pass.correlationLate[0], pass.energyLate[0]},
     };
     if (!(e0 > 0.0)) {
         return;
@@ -181,7 +193,8 @@ void LongTermSubframe(const double* residual, int subframe, int lag, double* sha
 // The stages of one frame. The residual of a subframe needs its decoded samples; the long-term
 // stage of subframe i looks one period ahead, into subframe i + 1 at most; the formant stage of a
 // subframe needs its long-term output. Enhance runs the stages in order; DecodeEnhancedFrame runs
-// the formant stage of subframe i side by side with the decoder's synthesis of subframe i + 2.
+// the formant stage of subframe i side by side with the decoder's synthesis of subframe i + 2, and
+// the long-term stage's pass over a subframe's past alongside the recursions that follow it.
 class CPostFilter::CFrameWork {
 public:
     CFrameWork(CPostFilter& postFilter, const DecodedFrame& decoded) noexcept
@@ -206,13 +219,30 @@ public:
 
     void Invert(int i) noexcept { InverseSubframe(input, num[i], i, Current()); }
 
-    // Each subframe is averaged with the residual as decoded, never with an averaged one.
-    void Shape(int i) noexcept {
+    // Whether subframe i has a period the long-term stage can use.
+    bool Periodic(int i) const noexcept {
+        const int lag = frame.lags[i];
+        return lag >= kMinSubframeLag && lag <= kPostFilterMaxLag;
+    }
+
+    // Sample n of the long-term stage's pass over subframe i and its past, which needs only
+    // subframe i's residual (its look ahead comes later, in Shape).
+    void LongTermStep(int i, int n) noexcept {
+        longTerm[i].Add(Current() + kSubframeSamples * i, FirstCandidate(frame.lags[i]), n);
+    }
+
+    // Each subframe is averaged with the residual as decoded, never with an averaged one. The pass
+    // over subframe i is taken here unless it has been stepped already.
+    void Shape(int i, bool stepped = false) noexcept {
         const int first = kSubframeSamples * i;
         std::copy(Current() + first, Current() + first + kSubframeSamples, shaped.begin() + first);
-        const int lag = frame.lags[i];
-        if (lag >= kMinSubframeLag && lag <= kPostFilterMaxLag) {
-            LongTermSubframe(Current(), i, lag, shaped.data());
+        if (Periodic(i)) {
+            if (!stepped) {
+                for (int n = 0; n < kSubframeSamples; ++n) {
+                    LongTermStep(i, n);
+                }
+            }
+            LongTermSubframe(Current(), i, frame.lags[i], longTerm[i], shaped.data());
         }
     }
 
@@ -287,6 +317,7 @@ private:
     FilterBuffer input;
     PostBuffer residual;
     std::array<double, kFrameSamples> shaped;
+    std::array<LongTermSums, kSubframes> longTerm{};
     double memory[kLpcOrder];
 };
 
@@ -317,24 +348,35 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
     auto synthesise = [&](int i, int n) {
         work.Input(i)[n] = synthesis.Step(decoded.synthesis[static_cast<std::size_t>(kSubframeSamples * i + n)]);
     };
+    // The long-term pass over subframe i - 1 (which needs no later samples) also goes alongside
+    // the recursions of step i.
+    auto longTermStep = [&](int i, int n) {
+        if (i >= 0 && work.Periodic(i)) {
+            work.LongTermStep(i, n);
+        }
+    };
     std::array<double, kFrameSamples> enhanced;
     for (int i = 0; i < kSubframes; ++i) {
         synthesis.SetCoefficients(decoded.lpc[i]);
         if (i < 2) {
             for (int n = 0; n < kSubframeSamples; ++n) {
                 synthesise(i, n);
+                longTermStep(i - 1, n);
             }
         } else {
-            work.Form(i - 2, enhanced, [&](int n) { synthesise(i, n); });
+            work.Form(i - 2, enhanced, [&](int n) {
+                synthesise(i, n);
+                longTermStep(i - 1, n);
+            });
         }
         work.Invert(i);
         if (i >= 1) {
-            work.Shape(i - 1);
+            work.Shape(i - 1, true);
         }
     }
     synthesis.Store(codec.decSynthMem);
-    work.Shape(kSubframes - 1);
-    work.Form(kSubframes - 2, enhanced, [](int) {});
+    work.Form(kSubframes - 2, enhanced, [&](int n) { longTermStep(kSubframes - 1, n); });
+    work.Shape(kSubframes - 1, true);
     work.Form(kSubframes - 1, enhanced, [](int) {});
     work.Finish();
     for (int n = 0; n < kFrameSamples; ++n) {
