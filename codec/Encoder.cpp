@@ -3,6 +3,7 @@
 #include "codec/AdaptiveSearch.h"
 #include "codec/Arithmetic.h"
 #include "codec/Excitation.h"
+#include "codec/FrontEnd.h"
 #include "codec/Kernels.h"
 #include "codec/PulseSearch.h"
 #include "codec/VoiceActivity.h"
@@ -163,9 +164,11 @@ std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, Pa
     WeightedFrame x{};
     std::copy(samples.begin(), samples.end(), x.begin());
 
-    // Spectral analysis of the frame as it arrives; the LPC windows look one subframe ahead.
-    PreFilter(x, state.preFilter);
-    const SubframeLpcSets lpc = AnalyseLpc(state.lpc.lpcHistory, x, state.lpc.sineDetector);
+    // Spectral analysis of the frame as it arrives (the LPC windows look one subframe ahead) and
+    // perceptual weighting of the delayed frame.
+    WeightedFrame weighted;
+    const FrontEnd front = RunFrontEnd(x, weighted, state.preFilter, state.lpc, state.weighting);
+    const SubframeLpcSets& lpc = front.lpc;
     const LspVector lsp = LpcToLsp(lpc[kSubframes - 1], state.lpc.encPrevLsp);
     if (trace != nullptr) {
         trace->lspUnquantised = lsp;
@@ -178,12 +181,11 @@ std::int16_t EncodeFrameTraced(CSpeechCodec& codec, ConstSampleFrame samples, Pa
     } else {
         params.lspIndex = QuantiseLsp(lsp, state.lpc.encPrevLsp);
     }
-    DelaySpeech(x, state.lpc.lpcHistory);
+    x = weighted;
 
-    // Perceptual weighting and open-loop pitch on the delayed frame.
-    const SubframeWeightings weightings = WeightingCoefficients(lpc);
+    // Open-loop pitch on the weighted delayed frame.
+    const SubframeWeightings& weightings = front.weightings;
     WeightingState& weighting = state.weighting;
-    WeightSpeech(x, weightings, weighting.weightInMem, weighting.weightOutMem);
     std::array<HarmonicWeight, kSubframes> harmonic{};
     {
         std::array<double, kWeightedBufferSize> buf{};

@@ -12,9 +12,6 @@
 namespace velmar {
 namespace {
 
-// Pole of the DC-removal high-pass, 1 - 1/128.
-constexpr double kDcPole = 0.9921875;
-
 // White-noise correction of the zero-lag autocorrelation, and the scale that keeps the
 // autocorrelations of a full-scale segment in a comfortable range (the segment length squared).
 constexpr double kNoiseFloorFactor = 1025.0 / 1024.0;
@@ -118,40 +115,48 @@ DurbinResult Durbin(const Autocorrelations& r, double r0) noexcept {
     return result;
 }
 
+LpcSet AnalyseWindow(std::span<const double, kLpcHistory + kFrameSamples> b, int i,
+                     std::uint16_t& sineTests) noexcept {
+    // Window i is centred on subframe i of the delayed frame.
+    AnalysisSegment w{};
+    const double* segment = b.data() + kSubframeSamples * i;
+    for (int n = 0; n < kAnalysisWindowSize; ++n) {
+        w[n] = AnalysisWindow[n] * segment[n];
+    }
+    std::array<double, kLpcOrder + 1> sums{};
+    Kernels().autocorrelate(w.data(), sums.data());
+    const double r0 = kNoiseFloorFactor * sums[0] / kAutocorrelationScale;
+    Autocorrelations r{};
+    if (r0 != 0.0) {
+        for (int k = 1; k <= kLpcOrder; ++k) {
+            r[k - 1] = LagWindow[k - 1] * sums[k] / kAutocorrelationScale;
+        }
+    }
+    const DurbinResult durbin = Durbin(r, r0);
+    sineTests = static_cast<std::uint16_t>((sineTests << 1) | (durbin.sineValue > kSineThreshold ? 1 : 0));
+    return durbin.lpc;
+}
+
+std::int16_t SummariseSineTests(std::uint16_t sineTests) noexcept {
+    auto word = static_cast<std::uint16_t>(sineTests & ~kSineSummaryBit);
+    if (std::popcount(word) >= kSineBitsForTone) {
+        word = static_cast<std::uint16_t>(word | kSineSummaryBit);
+    }
+    static_assert(kSineSummaryBit == 1u << kSineHistoryBits);
+    return static_cast<std::int16_t>(word);
+}
+
 SubframeLpcSets AnalyseLpc(std::span<const double, kLpcHistory> lpcHistory, ConstFrameSignal x,
                            std::int16_t& sineDetector) noexcept {
     std::array<double, kLpcHistory + kFrameSamples> b{};
     std::copy(lpcHistory.begin(), lpcHistory.end(), b.begin());
     std::copy(x.begin(), x.end(), b.begin() + kLpcHistory);
-
-    auto word = static_cast<std::uint16_t>(sineDetector);
+    auto sineTests = static_cast<std::uint16_t>(sineDetector);
     SubframeLpcSets sets{};
     for (int i = 0; i < kSubframes; ++i) {
-        // Window i is centred on subframe i of the delayed frame.
-        AnalysisSegment w{};
-        const double* segment = b.data() + kSubframeSamples * i;
-        for (int n = 0; n < kAnalysisWindowSize; ++n) {
-            w[n] = AnalysisWindow[n] * segment[n];
-        }
-        std::array<double, kLpcOrder + 1> sums{};
-        Kernels().autocorrelate(w.data(), sums.data());
-        const double r0 = kNoiseFloorFactor * sums[0] / kAutocorrelationScale;
-        Autocorrelations r{};
-        if (r0 != 0.0) {
-            for (int k = 1; k <= kLpcOrder; ++k) {
-                r[k - 1] = LagWindow[k - 1] * sums[k] / kAutocorrelationScale;
-            }
-        }
-        const DurbinResult durbin = Durbin(r, r0);
-        sets[i] = durbin.lpc;
-        word = static_cast<std::uint16_t>((word << 1) | (durbin.sineValue > kSineThreshold ? 1 : 0));
+        sets[i] = AnalyseWindow(b, i, sineTests);
     }
-    word = static_cast<std::uint16_t>(word & ~kSineSummaryBit);
-    if (std::popcount(word) >= kSineBitsForTone) {
-        word = static_cast<std::uint16_t>(word | kSineSummaryBit);
-    }
-    static_assert(kSineSummaryBit == 1u << kSineHistoryBits);
-    sineDetector = static_cast<std::int16_t>(word);
+    sineDetector = SummariseSineTests(sineTests);
     return sets;
 }
 

@@ -17,6 +17,9 @@ namespace velmar {
 using FrameSignal = std::span<double, kFrameSamples>;
 using ConstFrameSignal = std::span<const double, kFrameSamples>;
 
+// Pole of the DC-removal high-pass, 1 - 1/128.
+inline constexpr double kDcPole = 0.9921875;
+
 // DC removal followed by the 8th-order input filter, in place; both keep their memories in
 // `state` across frames.
 void PreFilter(FrameSignal x, PreFilterState& state) noexcept;
@@ -39,6 +42,14 @@ DurbinResult Durbin(const Autocorrelations& r, double r0) noexcept;
 // `sineDetector` and sets its bit 15 when 14 of the last 15 tests passed.
 SubframeLpcSets AnalyseLpc(std::span<const double, kLpcHistory> lpcHistory, ConstFrameSignal x,
                            std::int16_t& sineDetector) noexcept;
+
+// AnalyseLpc a window at a time, for an encoder that runs the analysis between blocks of the frame.
+// b holds the look-back and then the pre-filtered frame, whose samples up to the end of subframe i
+// must be in place for window i; the window's sine test is shifted into sineTests (the detector's
+// word). Once the four windows are done, SummariseSineTests gives the detector's new value.
+LpcSet AnalyseWindow(std::span<const double, kLpcHistory + kFrameSamples> b, int i,
+                     std::uint16_t& sineTests) noexcept;
+std::int16_t SummariseSineTests(std::uint16_t sineTests) noexcept;
 
 // Half of one LSP polynomial, coefficient 0 first.
 using LspPolynomial = std::array<double, 6>;

@@ -29,13 +29,19 @@ const double* Denominator(const WeightingSet& coeffs) noexcept {
 
 } // namespace
 
+WeightingSet WeightingCoefficients(const LpcSet& lpc) noexcept {
+    WeightingSet weighting{};
+    for (int k = 0; k < kLpcOrder; ++k) {
+        weighting[k] = lpc[k] * WeightNumFactors[k];
+        weighting[kLpcOrder + k] = lpc[k] * WeightDenFactors[k];
+    }
+    return weighting;
+}
+
 SubframeWeightings WeightingCoefficients(const SubframeLpcSets& lpc) noexcept {
     SubframeWeightings weightings{};
     for (int j = 0; j < kSubframes; ++j) {
-        for (int k = 0; k < kLpcOrder; ++k) {
-            weightings[j][k] = lpc[j][k] * WeightNumFactors[k];
-            weightings[j][kLpcOrder + k] = lpc[j][k] * WeightDenFactors[k];
-        }
+        weightings[j] = WeightingCoefficients(lpc[j]);
     }
     return weightings;
 }

@@ -33,6 +33,9 @@ struct HarmonicWeight {
     double gain = 0.0; // 0 .. 0.3125
 };
 
+// The weighting filter's coefficients of one LPC set (numerator, then denominator), and of the
+// frame's four.
+WeightingSet WeightingCoefficients(const LpcSet& lpc) noexcept;
 SubframeWeightings WeightingCoefficients(const SubframeLpcSets& lpc) noexcept;
 
 // Weights the frame in place, subframe j with weightings[j]; the memories carry over between frames.

@@ -1,12 +1,14 @@
 #include "codec/Encoder.h"
 
 #include "EncoderTestSignals.h"
+#include "codec/FrontEnd.h"
 #include "codec/SpeechCodec.h"
 #include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <ostream>
 #include <string>
 
@@ -41,6 +43,55 @@ TEST(Encoder, DelaySpeechCodesOneSubframeLate) {
     }
     for (int n = 0; n < kLpcHistory; ++n) {
         EXPECT_EQ(history[n], kFrameSamples - kLpcHistory + n) << n;
+    }
+}
+
+// The front end runs the input filter and the weighting side by side from arrays of its own: a
+// memory read from the wrong sample, a block out of step or a state not carried over shows as
+// a double that differs from the stages run one after the other, on speech, tones, clipping
+// squares, noise and the silence that follows them.
+TEST(Encoder, FrontEndMatchesItsStagesRunInTurnOnEveryDouble) {
+    test::Rng rng(test::kDefaultSeed);
+    std::vector<std::int16_t> samples =
+        test::ReadPcm16(test::DataDir() / "vectors" / "encoder" / "s09_en_f_flite_slt.pcm");
+    for (const std::vector<std::int16_t>& more :
+         {test::Sine(1000.0, 12000.0, 20), test::Square(40, 32767, -32768, 20), test::Noise(rng, 30000, 20),
+          std::vector<std::int16_t>(20 * kFrameSamples, 0)}) {
+        samples.insert(samples.end(), more.begin(), more.end());
+    }
+    PreFilterState pre;
+    LpcState lpc;
+    WeightingState weighting;
+    PreFilterState preInTurn;
+    LpcState lpcInTurn;
+    WeightingState weightingInTurn;
+    for (std::size_t f = 0; f + kFrameSamples <= samples.size(); f += kFrameSamples) {
+        SCOPED_TRACE("frame " + std::to_string(f / kFrameSamples));
+        Frame x;
+        std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(f), kFrameSamples, x.begin());
+        Frame inTurn = x;
+        Frame weighted;
+        const FrontEnd front = RunFrontEnd(x, weighted, pre, lpc, weighting);
+
+        PreFilter(inTurn, preInTurn);
+        const SubframeLpcSets lpcSets = AnalyseLpc(lpcInTurn.lpcHistory, inTurn, lpcInTurn.sineDetector);
+        ASSERT_EQ(x, inTurn);
+        DelaySpeech(inTurn, lpcInTurn.lpcHistory);
+        const SubframeWeightings weightings = WeightingCoefficients(lpcSets);
+        WeightSpeech(inTurn, weightings, weightingInTurn.weightInMem, weightingInTurn.weightOutMem);
+
+        // Every bit, the sign of a zero too.
+        ASSERT_EQ(std::memcmp(weighted.data(), inTurn.data(), sizeof weighted), 0);
+        ASSERT_EQ(std::memcmp(front.lpc.data(), lpcSets.data(), sizeof lpcSets), 0);
+        ASSERT_EQ(std::memcmp(front.weightings.data(), weightings.data(), sizeof weightings), 0);
+        ASSERT_EQ(pre.dcPrevIn, preInTurn.dcPrevIn);
+        ASSERT_EQ(pre.dcPrevOut, preInTurn.dcPrevOut);
+        ASSERT_EQ(pre.prefilterIn, preInTurn.prefilterIn);
+        ASSERT_EQ(pre.prefilterOut, preInTurn.prefilterOut);
+        ASSERT_EQ(lpc.lpcHistory, lpcInTurn.lpcHistory);
+        ASSERT_EQ(lpc.sineDetector, lpcInTurn.sineDetector);
+        ASSERT_EQ(weighting.weightInMem, weightingInTurn.weightInMem);
+        ASSERT_EQ(weighting.weightOutMem, weightingInTurn.weightOutMem);
     }
 }
 
