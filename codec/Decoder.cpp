@@ -42,8 +42,9 @@ void CSpeechCodec::DecodeExcitation(ConstPackedFrameView frame, DecodedFrame& de
     decPrevLsp = lsp;
 
     // The past excitation followed by this frame's, so that each subframe's pitch prediction
-    // sees the earlier subframes of the same frame as built (unclamped).
-    std::array<double, kExcitationHistory + kFrameSamples> x{};
+    // sees the earlier subframes of the same frame as built (unclamped). Every element is written
+    // before it is read, so it is not cleared: that would cost as much as a step of the filter.
+    std::array<double, kExcitationHistory + kFrameSamples> x;
     std::copy(decExcitation.begin(), decExcitation.end(), x.begin());
     for (int i = 0; i < kSubframes; ++i) {
         const SubframeParams& sub = params.sub[i];

@@ -30,11 +30,12 @@ inline constexpr int kMinEncoderEffort = 0;
 inline constexpr int kMaxEncoderEffort = 3;
 
 // One frame as the synthesis filter leaves it, before rounding, with the spectral envelope and the
-// pitch lags it was built from: what the playback post-filter needs to shape it.
+// pitch lags it was built from: what the playback post-filter needs to shape it. Made afresh for
+// every frame and filled whole by the decoder, so it is not cleared first.
 struct DecodedFrame {
-    std::array<double, kFrameSamples> synthesis{}; // unrounded and unclipped, on the sample scale
-    SubframeLpcSets lpc{};                         // predictor-form LPC set of each subframe
-    std::array<int, kSubframes> lags{};            // pitch lag of each subframe, 17 .. 143
+    std::array<double, kFrameSamples> synthesis; // unrounded and unclipped, on the sample scale
+    SubframeLpcSets lpc;                         // predictor-form LPC set of each subframe
+    std::array<int, kSubframes> lags;            // pitch lag of each subframe, 17 .. 143
 };
 
 // One object serves one direction: decoding touches only the dec* fields, encoding only `encoder`.
