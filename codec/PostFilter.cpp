@@ -219,6 +219,19 @@ public:
 
     void Invert(int i) noexcept { InverseSubframe(input, num[i], i, Current()); }
 
+    // Sample n of subframe i's residual, as Invert gives it, as soon as its decoded sample is in:
+    // the sum lies off the recursion's chain, so it costs little beside it.
+    void InvertStep(int i, int n) noexcept {
+        const double* now = Input(i) + n;
+        const LpcSet& a = num[i];
+        double sum = 0.0;
+#pragma GCC unroll 10
+        for (int k = 1; k <= kLpcOrder; ++k) {
+            sum += a[k - 1] * now[-k];
+        }
+        Current()[kSubframeSamples * i + n] = now[0] - sum;
+    }
+
     // Whether subframe i has a period the long-term stage can use.
     bool Periodic(int i) const noexcept {
         const int lag = frame.lags[i];
@@ -347,6 +360,7 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
     CSynthesisSteps synthesis(codec.decSynthMem);
     auto synthesise = [&](int i, int n) {
         work.Input(i)[n] = synthesis.Step(decoded.synthesis[static_cast<std::size_t>(kSubframeSamples * i + n)]);
+        work.InvertStep(i, n);
     };
     // The long-term pass over subframe i - 1 (which needs no later samples) also goes alongside
     // the recursions of step i.
@@ -369,7 +383,6 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
                 longTermStep(i - 1, n);
             });
         }
-        work.Invert(i);
         if (i >= 1) {
             work.Shape(i - 1, true);
         }
