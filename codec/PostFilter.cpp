@@ -82,10 +82,6 @@ void InverseSubframe(const FilterBuffer& input, const LpcSet& num, int i, double
     }
 }
 
-// Averages one subframe of the residual with the residual one pitch period back and, where it is
-// still inside the frame, one period ahead. `residual` points at the frame's first sample and
-// reaches kPostFilterHistory samples back; `shaped` receives the subframe, left as it is when the
-// subframe shows no voicing.
 // Correlation and energy of each candidate period of a subframe with its past, the three
 // candidates in one pass: their past samples are neighbours, so a pair of them is one load; lanes
 // hold (candidate 2, 1) and (1, 0), the middle one's sums twice. A sample at a time, so that the
@@ -115,6 +111,10 @@ int FirstCandidate(int lag) noexcept {
     return lag - 1;
 }
 
+// Averages one subframe of the residual with the residual one pitch period back and, where it is
+// still inside the frame, one period ahead. `residual` points at the frame's first sample and
+// reaches kPostFilterHistory samples back; `shaped` receives the subframe, left as it is when the
+// subframe shows no voicing.
 void LongTermSubframe(const double* residual, int subframe, int lag, const LongTermSums& pass,
                       double* shaped) noexcept {
     const int start = kSubframeSamples * subframe;
