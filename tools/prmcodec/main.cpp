@@ -246,8 +246,7 @@ int Decode(const std::string& inPath, const std::string& outPath, DecodeMode mod
                        frames ? std::optional<std::uint64_t>(*frames * kFrameSamples) : std::nullopt)) {
         return Fail(error);
     }
-    // A second of speech per write keeps the file calls few while the buffer stays in the cache and
-    // takes few fresh pages.
+    // A few hundred frames per write keep the file calls few without holding the whole file.
     constexpr std::size_t kFramesPerWrite = 256;
     std::vector<std::int16_t> samples(kFramesPerWrite * kFrameSamples);
     std::size_t held = 0; // samples decoded into `samples` and not yet written
