@@ -11,6 +11,11 @@
 #include <array>
 #include <atomic>
 
+#if defined(VELMAR_HAVE_AVX2_KERNELS) && __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#define VELMAR_CPU_FEATURES_FROM_LIBC 1
+#endif
+
 namespace velmar {
 
 #if defined(VELMAR_HAVE_AVX2_KERNELS)
@@ -581,6 +586,30 @@ constexpr KernelSet kPortableKernels = {
 // as the portable set, which gives the same doubles, for any use before the start-up check below.
 std::atomic<const KernelSet*> activeKernels{&kPortableKernels};
 
+// Whether the processor and the system (which must save the wider registers) can run the AVX2 and
+// AVX-512 kernels. The C library has asked the processor already; each question put to it again
+// traps to the hypervisor on a virtual machine, which made the check a sizeable part of a short
+// run's start.
+#if defined(VELMAR_HAVE_AVX2_KERNELS)
+bool CanRunAvx2() noexcept {
+#if defined(VELMAR_CPU_FEATURES_FROM_LIBC)
+    return CPU_FEATURE_ACTIVE(AVX2);
+#else
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#endif
+}
+
+bool CanRunAvx512() noexcept {
+#if defined(VELMAR_CPU_FEATURES_FROM_LIBC)
+    return CPU_FEATURE_ACTIVE(AVX512F);
+#else
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f");
+#endif
+}
+#endif
+
 // The paths this processor can run. Forcing a path is meant for tests and benchmarks between runs
 // of the codec; the atomic only keeps such a switch well defined.
 struct Dispatch {
@@ -590,12 +619,10 @@ struct Dispatch {
     Dispatch() noexcept {
         paths[pathCount++] = KernelPath::Portable;
 #if defined(VELMAR_HAVE_AVX2_KERNELS)
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2")) {
+        if (CanRunAvx2()) {
             paths[pathCount++] = KernelPath::Avx2;
             activeKernels.store(&kAvx2Kernels, std::memory_order_release);
-            // The check includes the system's saving of the 512-bit registers.
-            if (__builtin_cpu_supports("avx512f")) {
+            if (CanRunAvx512()) {
                 paths[pathCount++] = KernelPath::Avx512;
                 activeKernels.store(&Avx512Kernels(), std::memory_order_release);
             }
