@@ -141,7 +141,9 @@ const std::vector<KernelCase>& KernelCases() {
              }
          }},
         {"LspGridValues", 2 * kLspGridPoints,
-         [](const KernelSet& k, const double* a, const double* b, double* out) { k.lspGridValues(a, b, out); },
+         [](const KernelSet& k, const double* a, const double* b, double* out) {
+             k.lspGridValues(a, b, out);
+         },
          reference::LspGridValues},
         {"CorrelateTaps", kPitchTableWidth,
          [](const KernelSet& k, const double* a, const double* b, double* out) {
@@ -168,7 +170,8 @@ const std::vector<KernelCase>& KernelCases() {
              k.impulseResponses(a, b, a + kSubframes * kLpcOrder, b + 2 * kSubframes * kLpcOrder, out);
          },
          [](const double* a, const double* b, double* out) {
-             reference::ImpulseResponses(a, b, a + kSubframes * kLpcOrder, b + 2 * kSubframes * kLpcOrder, out);
+             reference::ImpulseResponses(a, b, a + kSubframes * kLpcOrder, b + 2 * kSubframes * kLpcOrder,
+                                         out);
          }},
         {"HarmonicCorrelations", 4 * kHarmonicLags,
          [](const KernelSet& k, const double* a, const double*, double* out) {
@@ -199,6 +202,27 @@ TEST(Kernels, PortablePathIsAlwaysAvailableAndListedFirst) {
     for (const KernelPath path : paths) {
         EXPECT_NE(KernelSetFor(path), nullptr) << PathName(path);
     }
+}
+
+// The paths are read from the C library's survey of the processor; the compiler's own check must
+// agree, or a machine would silently lose its fast path (or crash on one it cannot run).
+TEST(Kernels, TheWiderPathsAreListedExactlyWhenTheProcessorCanRunThem) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (KernelSetFor(KernelPath::Avx2) == nullptr) {
+        GTEST_SKIP() << "built without the wider kernels";
+    }
+    const auto paths = AvailableKernelPaths();
+    const auto listed = [&](KernelPath path) {
+        return std::find(paths.begin(), paths.end(), path) != paths.end();
+    };
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    EXPECT_EQ(listed(KernelPath::Avx2), avx2);
+    EXPECT_EQ(listed(KernelPath::Avx512), avx2 && __builtin_cpu_supports("avx512f") != 0);
+    EXPECT_EQ(ActiveKernelPath(), paths.back()) << "the widest path the processor can run is the one in use";
+#else
+    GTEST_SKIP() << "no wider kernels on this processor family";
+#endif
 }
 
 TEST(Kernels, ForcingAPathSwitchesTheKernelsInUseAndIsUndone) {
@@ -247,7 +271,8 @@ TEST(Kernels, EveryPathGivesTheReferenceDoublesOnRandomAndEdgeInputs) {
 // path that tries the sets in another order, spends the budget otherwise or lets a later tie win
 // picks other pulses or leaves another budget. The constant inputs are all ties.
 TEST(Kernels, EveryPathSearchesThePulseSetsAsTheReferenceDoes) {
-    constexpr int kCorrelations = kPulsesPerSubframe * kTrackPositions + kTrackPairs * kTrackPositions * kTrackPositions;
+    constexpr int kCorrelations =
+        kPulsesPerSubframe * kTrackPositions + kTrackPairs * kTrackPositions * kTrackPositions;
     static_assert(kPulseTargetLength + kCorrelations <= static_cast<int>(kInputLength));
     for (const KernelPath path : AvailableKernelPaths()) {
         CForcedPath forced(path);
@@ -269,7 +294,9 @@ TEST(Kernels, EveryPathSearchesThePulseSetsAsTheReferenceDoes) {
                     int actual[kPulsesPerSubframe];
                     const int left =
                         reference::SearchPulseSets(d.data(), rr.data(), trackSign, theta, budget, expected);
-                    ASSERT_EQ(Kernels().searchPulseSets(d.data(), rr.data(), trackSign, theta, budget, actual), left);
+                    ASSERT_EQ(
+                        Kernels().searchPulseSets(d.data(), rr.data(), trackSign, theta, budget, actual),
+                        left);
                     EXPECT_TRUE(std::equal(actual, actual + kPulsesPerSubframe, expected));
                 }
             }
