@@ -586,28 +586,15 @@ constexpr KernelSet kPortableKernels = {
 // as the portable set, which gives the same doubles, for any use before the start-up check below.
 std::atomic<const KernelSet*> activeKernels{&kPortableKernels};
 
-// Whether the processor and the system (which must save the wider registers) can run the AVX2 and
-// AVX-512 kernels. The C library has asked the processor already; each question put to it again
-// traps to the hypervisor on a virtual machine, which made the check a sizeable part of a short
-// run's start.
-#if defined(VELMAR_HAVE_AVX2_KERNELS)
-bool CanRunAvx2() noexcept {
+// Whether the processor and the system (which must save the wider registers) can run a path's
+// instructions. The C library has asked the processor already; each question put to it again traps
+// to the hypervisor on a virtual machine, which made the check a sizeable part of a short run's
+// start. Where the library does not offer its survey, the compiler's check stands in.
 #if defined(VELMAR_CPU_FEATURES_FROM_LIBC)
-    return CPU_FEATURE_ACTIVE(AVX2);
+#define VELMAR_CPU_CAN_RUN(libraryName, compilerName) CPU_FEATURE_ACTIVE(libraryName)
 #else
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-#endif
-}
-
-bool CanRunAvx512() noexcept {
-#if defined(VELMAR_CPU_FEATURES_FROM_LIBC)
-    return CPU_FEATURE_ACTIVE(AVX512F);
-#else
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
-#endif
-}
+#define VELMAR_CPU_CAN_RUN(libraryName, compilerName)                                                        \
+    (__builtin_cpu_init(), __builtin_cpu_supports(compilerName))
 #endif
 
 // The paths this processor can run. Forcing a path is meant for tests and benchmarks between runs
@@ -619,10 +606,10 @@ struct Dispatch {
     Dispatch() noexcept {
         paths[pathCount++] = KernelPath::Portable;
 #if defined(VELMAR_HAVE_AVX2_KERNELS)
-        if (CanRunAvx2()) {
+        if (VELMAR_CPU_CAN_RUN(AVX2, "avx2")) {
             paths[pathCount++] = KernelPath::Avx2;
             activeKernels.store(&kAvx2Kernels, std::memory_order_release);
-            if (CanRunAvx512()) {
+            if (VELMAR_CPU_CAN_RUN(AVX512F, "avx512f")) {
                 paths[pathCount++] = KernelPath::Avx512;
                 activeKernels.store(&Avx512Kernels(), std::memory_order_release);
             }
