@@ -191,7 +191,8 @@ void LongTermSubframe(const double* residual, int subframe, int lag, const LongT
 } // namespace
 
 // The stages of one frame. The residual of a subframe needs its decoded samples; the long-term
-// stage of subframe i looks one period ahead, into subframe i + 1 at most; the formant stage of a
+// stage of subframe i looks one period ahead, into subframe i + 1 and, with a period one past the
+// largest lag, to the first sample of i + 2; the formant stage of a
 // subframe needs its long-term output. Enhance runs the stages in order; DecodeEnhancedFrame runs
 // the formant stage of subframe i side by side with the decoder's synthesis of subframe i + 2, and
 // the long-term stage's pass over a subframe's past alongside the recursions that follow it.
@@ -353,7 +354,8 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
                          SampleFrame out, std::int16_t erased) noexcept {
     // Exactly DecodeSynthesis followed by Enhance, but the two recursions, each a chain of dependent
     // sums, run side by side where they can: the formant stage of subframe i alongside the
-    // synthesis of subframe i + 2 (the long-term stage of i looks into i + 1).
+    // synthesis of subframe i + 2 (the long-term stage of i looks into i + 1, at most to the first
+    // sample of i + 2).
     DecodedFrame decoded;
     codec.DecodeExcitation(frame, decoded, erased);
     CPostFilter::CFrameWork work(postFilter, decoded);
@@ -370,20 +372,35 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
         }
     };
     std::array<double, kFrameSamples> enhanced;
+    // With a period one past the largest lag, the look ahead of subframe i - 1 reaches the first
+    // sample of subframe i + 1: that sample is made before the stage looks, and its step starts
+    // one sample in.
+    int made = 0; // samples of subframe i made before its step
     for (int i = 0; i < kSubframes; ++i) {
         synthesis.SetCoefficients(decoded.lpc[i]);
+        const int first = made;
         if (i < 2) {
             for (int n = 0; n < kSubframeSamples; ++n) {
-                synthesise(i, n);
+                if (n >= first) {
+                    synthesise(i, n);
+                }
                 longTermStep(i - 1, n);
             }
         } else {
             work.Form(i - 2, enhanced, [&](int n) {
-                synthesise(i, n);
+                if (n >= first) {
+                    synthesise(i, n);
+                }
                 longTermStep(i - 1, n);
             });
         }
+        made = 0;
         if (i >= 1) {
+            if (i + 1 < kSubframes) {
+                synthesis.SetCoefficients(decoded.lpc[i + 1]);
+                synthesise(i + 1, 0);
+                made = 1;
+            }
             work.Shape(i - 1, true);
         }
     }
