@@ -9,6 +9,7 @@ packages=(
     libsndfile1-dev libsamplerate0-dev portaudio19-dev
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
     pulseaudio pulseaudio-utils libasound2-plugins
+    valgrind
 )
 
 missing=()
