@@ -192,10 +192,10 @@ void LongTermSubframe(const double* residual, int subframe, int lag, const LongT
 
 // The stages of one frame. The residual of a subframe needs its decoded samples; the long-term
 // stage of subframe i looks one period ahead, into subframe i + 1 and, with a period one past the
-// largest lag, to the first sample of i + 2; the formant stage of a
-// subframe needs its long-term output. Enhance runs the stages in order; DecodeEnhancedFrame runs
-// the formant stage of subframe i side by side with the decoder's synthesis of subframe i + 2, and
-// the long-term stage's pass over a subframe's past alongside the recursions that follow it.
+// largest lag, to the first sample of i + 2; the formant stage of a subframe needs its long-term
+// output. Enhance runs the stages in order; DecodeEnhancedFrame runs the formant stage of subframe
+// i side by side with the decoder's synthesis of subframe i + 2, and the long-term stage's pass
+// over a subframe's past alongside the recursions that follow it.
 class CPostFilter::CFrameWork {
 public:
     CFrameWork(CPostFilter& postFilter, const DecodedFrame& decoded) noexcept
