@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -136,6 +137,35 @@ TEST(TemporaryPatterns, StayWithinTheFileNameLimitAndBesideTheTarget) {
         EXPECT_LE(fs::path(TemporaryPattern(c.destination)).filename().string().size(),
                   std::size_t{NAME_MAX});
     }
+}
+
+// Room is set aside for the length known in advance; an output that ends shorter must not keep
+// the rest (as zeros in the file or as disk space), and room the disk cannot give fails at once.
+TEST(ReservedOutputs, EndWhereTheirDataEndsAndFailBeforeWritingWhenTheDiskLacksRoom) {
+    test::CTempDir dir;
+    const std::string path = (dir.Path() / "short.wav").string();
+    std::string error;
+    {
+        COutputFile output;
+        ASSERT_TRUE(output.Create(path, error)) << error;
+        ASSERT_TRUE(output.Reserve(std::uint64_t{1} << 20, error)) << error;
+        const std::vector<std::uint8_t> bytes(100, 7);
+        ASSERT_TRUE(output.Write(bytes, error)) << error;
+        ASSERT_TRUE(output.Commit(error)) << error;
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 100);
+    EXPECT_LT(info.st_blocks * 512, 65536) << "the unwritten room was kept";
+
+    const std::string huge = (dir.Path() / "huge.wav").string();
+    {
+        COutputFile output;
+        ASSERT_TRUE(output.Create(huge, error)) << error;
+        EXPECT_FALSE(output.Reserve(std::uint64_t{1} << 62, error));
+        EXPECT_EQ(error.rfind("cannot write '" + huge + "': ", 0), 0u) << error;
+    }
+    EXPECT_EQ(test::Listing(dir.Path()), std::vector<std::string>{"short.wav"});
 }
 
 TEST(JsonStrings, EscapeWhatJsonForbidsAndReplaceBytesThatAreNotUtf8) {

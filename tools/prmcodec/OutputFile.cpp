@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 
 namespace velmar {
 namespace {
@@ -73,6 +74,7 @@ bool COutputFile::Create(const std::string& destination, std::string& error) {
     shownName = destination == "-" ? "standard output" : destination;
     finalPath.clear();
     rewritable = false;
+    reserved = false;
     startOffset = 0;
     if (destination == "-") {
         if (::isatty(STDOUT_FILENO) == 1) {
@@ -129,6 +131,23 @@ bool COutputFile::Create(const std::string& destination, std::string& error) {
     return true;
 }
 
+bool COutputFile::Reserve(std::uint64_t bytes, std::string& error) {
+    if (finalPath.empty() || bytes == 0) {
+        return true;
+    }
+    if (bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+        ::fallocate(file.Get(), 0, 0, static_cast<off_t>(bytes)) != 0) {
+        const int reason = bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ? EFBIG : errno;
+        if (reason == ENOSPC || reason == EDQUOT || reason == EFBIG) {
+            error = "cannot write '" + shownName + "': " + ErrorText(reason);
+            return false;
+        }
+        return true; // not supported here (EOPNOTSUPP and the like): written as it comes
+    }
+    reserved = true;
+    return true;
+}
+
 bool COutputFile::Write(std::span<const std::uint8_t> bytes, std::string& error) {
     if (!file.WriteFully(bytes.data(), bytes.size())) {
         error = "cannot write '" + shownName + "': " + ErrorText(errno);
@@ -164,6 +183,16 @@ bool COutputFile::Commit(std::string& error) {
             return false;
         }
         return true;
+    }
+    if (reserved) {
+        // Writing ended short of the room set aside (the input shrank while it was read): the
+        // file ends where its data ends. Header rewrites use pwrite, so the offset is the end.
+        const off_t end = ::lseek(file.Get(), 0, SEEK_CUR);
+        struct stat info {};
+        if (end < 0 || ::fstat(file.Get(), &info) != 0 || (info.st_size > end && ::ftruncate(file.Get(), end) != 0)) {
+            error = "cannot write '" + shownName + "': " + ErrorText(errno);
+            return false;
+        }
     }
     // A full disk may only show when the data reaches it.
     if (::fsync(file.Get()) != 0 && errno != EINVAL) {

@@ -23,6 +23,11 @@ public:
     COutputFile& operator=(const COutputFile&) = delete;
 
     [[nodiscard]] bool Create(const std::string& destination, std::string& error);
+    // Sets aside disk room for a file of `bytes` in all, when the length is known beforehand: a disk
+    // too full for it fails here, before any work, and the file lies in one piece. Commit gives
+    // back whatever was not written. Outputs written in place, and file systems that cannot
+    // reserve, go on without.
+    [[nodiscard]] bool Reserve(std::uint64_t bytes, std::string& error);
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes, std::string& error);
     // Writes `bytes` at `offset` of a file written in place or under a temporary name.
     [[nodiscard]] bool WriteAt(std::span<const std::uint8_t> bytes, std::int64_t offset, std::string& error);
@@ -46,6 +51,7 @@ private:
     std::string tempPath;
     CRemoveOnSignal removeOnSignal;
     bool rewritable = false;
+    bool reserved = false;
     std::int64_t startOffset = 0;
 };
 

@@ -12,7 +12,14 @@ bool CWavWriter::Create(const std::string& destination, int sampleRate, std::str
     headerWritten = false;
     headerBytes = 0;
     dataBytes = 0;
-    return output.Create(destination, error);
+    if (!output.Create(destination, error)) {
+        return false;
+    }
+    if (!knownBytes) {
+        return true;
+    }
+    const std::size_t header = container == SampleContainer::Raw ? 0 : WavHeader(rate, *knownBytes, WavRoom::Plain).size();
+    return output.Reserve(header + *knownBytes, error);
 }
 
 // Written with the first samples, not at Create: a run that fails before any speech leaves even a
