@@ -135,9 +135,9 @@ bool COutputFile::Reserve(std::uint64_t bytes, std::string& error) {
     if (finalPath.empty() || bytes == 0) {
         return true;
     }
-    if (bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
-        ::fallocate(file.Get(), 0, 0, static_cast<off_t>(bytes)) != 0) {
-        const int reason = bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ? EFBIG : errno;
+    const bool tooLarge = bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    if (tooLarge || ::fallocate(file.Get(), 0, 0, static_cast<off_t>(bytes)) != 0) {
+        const int reason = tooLarge ? EFBIG : errno;
         if (reason == ENOSPC || reason == EDQUOT || reason == EFBIG) {
             error = "cannot write '" + shownName + "': " + ErrorText(reason);
             return false;
@@ -189,7 +189,8 @@ bool COutputFile::Commit(std::string& error) {
         // file ends where its data ends. Header rewrites use pwrite, so the offset is the end.
         const off_t end = ::lseek(file.Get(), 0, SEEK_CUR);
         struct stat info {};
-        if (end < 0 || ::fstat(file.Get(), &info) != 0 || (info.st_size > end && ::ftruncate(file.Get(), end) != 0)) {
+        if (end < 0 || ::fstat(file.Get(), &info) != 0 ||
+            (info.st_size > end && ::ftruncate(file.Get(), end) != 0)) {
             error = "cannot write '" + shownName + "': " + ErrorText(errno);
             return false;
         }

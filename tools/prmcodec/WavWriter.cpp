@@ -18,7 +18,8 @@ bool CWavWriter::Create(const std::string& destination, int sampleRate, std::str
     if (!knownBytes) {
         return true;
     }
-    const std::size_t header = container == SampleContainer::Raw ? 0 : WavHeader(rate, *knownBytes, WavRoom::Plain).size();
+    const std::size_t header =
+        container == SampleContainer::Raw ? 0 : WavHeader(rate, *knownBytes, WavRoom::Plain).size();
     return output.Reserve(header + *knownBytes, error);
 }
 
