@@ -7,12 +7,16 @@
 # two-minute speech file beside the kernel figures (also net of a bare process start).
 #
 # Usage: bench/ab.sh [REVISION] [ROUNDS]    (defaults: HEAD and 5)
-# Environment: AB_KEEP=1 keeps the temporary folder; AB_FILTER restricts the benchmarks (regex).
+# Environment: AB_KEEP=1 keeps the temporary folder; AB_FILTER restricts the benchmarks (regex);
+# AB_RUNS is how often each process is run per round (default 3): a shared machine's cores slow
+# down by a fifth for seconds at a time, and one run of a 20 ms process falls wholly in or out of
+# such a spell where a benchmark averages over it.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 rev=${1:-HEAD}
 rounds=${2:-5}
+runs=${AB_RUNS:-3}
 filter=${AB_FILTER:-.}
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/velmar-ab.XXXXXX")
 cleanup() {
@@ -61,10 +65,12 @@ for ((round = 1; round <= rounds; ++round)); do
             --benchmark_min_time=0.5 >"$tmp/$side-$round.json" 2>/dev/null
         # Each output is removed beforehand: freeing the previous round's file is no part of a
         # conversion, and replacing a 2 MB file costs the decoder's process about 3% of its time.
-        rm -f "$tmp/$side.prm" "$tmp/$side.wav"
-        echo "$(cpu "$(tool "$side")" encode --raw "$speech" "$tmp/$side.prm")" >>"$tmp/$side-encode"
-        echo "$(cpu "$(tool "$side")" decode "$tmp/$side.prm" "$tmp/$side.wav")" >>"$tmp/$side-decode"
-        echo "$(cpu "$(tool "$side")" --help)" >>"$tmp/$side-start"
+        for ((run = 1; run <= runs; ++run)); do
+            rm -f "$tmp/$side.prm" "$tmp/$side.wav"
+            echo "$(cpu "$(tool "$side")" encode --raw "$speech" "$tmp/$side.prm")" >>"$tmp/$side-encode"
+            echo "$(cpu "$(tool "$side")" decode "$tmp/$side.prm" "$tmp/$side.wav")" >>"$tmp/$side-decode"
+            echo "$(cpu "$(tool "$side")" --help)" >>"$tmp/$side-start"
+        done
     done
     echo "round $round of $rounds done"
 done
