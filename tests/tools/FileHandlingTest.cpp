@@ -168,6 +168,39 @@ TEST(ReservedOutputs, EndWhereTheirDataEndsAndFailBeforeWritingWhenTheDiskLacksR
     EXPECT_EQ(test::Listing(dir.Path()), std::vector<std::string>{"short.wav"});
 }
 
+// A regular file goes out in whole blocks; pieces of any size must arrive in order and whole, and a
+// rewrite of the start must not be overwritten by a block still pending.
+TEST(BlockWrittenOutputs, KeepEveryPieceInOrderAndLetARewriteOfTheStartStand) {
+    constexpr std::size_t kBlock = COutputFile::kFileBlock;
+    const std::vector<std::vector<std::size_t>> cases = {
+        {44, 100}, // all of it still pending at the rewrite
+        {44, 1, kBlock - 45, kBlock, 3, 2 * kBlock + 5, kBlock - 3, 7},
+    };
+    for (const auto& pieces : cases) {
+        SCOPED_TRACE(pieces.size());
+        test::CTempDir dir;
+        const std::string path = (dir.Path() / "blocks.wav").string();
+        std::vector<std::uint8_t> expected;
+        std::string error;
+        {
+            COutputFile output;
+            ASSERT_TRUE(output.Create(path, error)) << error;
+            ASSERT_TRUE(output.CanRewrite());
+            for (const std::size_t size : pieces) {
+                std::vector<std::uint8_t> piece(size);
+                std::iota(piece.begin(), piece.end(), static_cast<std::uint8_t>(expected.size() * 7));
+                expected.insert(expected.end(), piece.begin(), piece.end());
+                ASSERT_TRUE(output.Write(piece, error)) << error;
+            }
+            const std::vector<std::uint8_t> start = {0xAA, 0xBB, 0xCC, 0xDD};
+            std::copy(start.begin(), start.end(), expected.begin());
+            ASSERT_TRUE(output.WriteAt(start, output.StartOffset(), error)) << error;
+            ASSERT_TRUE(output.Commit(error)) << error;
+        }
+        EXPECT_EQ(test::ReadBytes(path), expected);
+    }
+}
+
 TEST(JsonStrings, EscapeWhatJsonForbidsAndReplaceBytesThatAreNotUtf8) {
     const struct {
         std::string text;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -61,6 +62,7 @@ COutputFile::~COutputFile() {
 }
 
 void COutputFile::Discard() noexcept {
+    pending.clear();
     file = CFileDescriptor();
     if (!tempPath.empty()) {
         ::unlink(tempPath.c_str());
@@ -149,6 +151,31 @@ bool COutputFile::Reserve(std::uint64_t bytes, std::string& error) {
 }
 
 bool COutputFile::Write(std::span<const std::uint8_t> bytes, std::string& error) {
+    if (!rewritable) {
+        return WriteNow(bytes, error);
+    }
+    while (!bytes.empty()) {
+        if (pending.empty() && bytes.size() >= kFileBlock) {
+            // Whole blocks at a block boundary go out straight from the caller's buffer.
+            const std::size_t whole = bytes.size() / kFileBlock * kFileBlock;
+            if (!WriteNow(bytes.first(whole), error)) {
+                return false;
+            }
+            bytes = bytes.subspan(whole);
+            continue;
+        }
+        pending.reserve(kFileBlock);
+        const std::size_t take = std::min(kFileBlock - pending.size(), bytes.size());
+        pending.insert(pending.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        bytes = bytes.subspan(take);
+        if (pending.size() == kFileBlock && !Flush(error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool COutputFile::WriteNow(std::span<const std::uint8_t> bytes, std::string& error) {
     if (!file.WriteFully(bytes.data(), bytes.size())) {
         error = "cannot write '" + shownName + "': " + ErrorText(errno);
         return false;
@@ -156,7 +183,22 @@ bool COutputFile::Write(std::span<const std::uint8_t> bytes, std::string& error)
     return true;
 }
 
+bool COutputFile::Flush(std::string& error) {
+    if (pending.empty()) {
+        return true;
+    }
+    if (!WriteNow(pending, error)) {
+        return false;
+    }
+    pending.clear();
+    return true;
+}
+
 bool COutputFile::WriteAt(std::span<const std::uint8_t> bytes, std::int64_t offset, std::string& error) {
+    // What is still pending would otherwise land later, over these bytes.
+    if (!Flush(error)) {
+        return false;
+    }
     std::size_t written = 0;
     while (written < bytes.size()) {
         const ssize_t done = ::pwrite(file.Get(), bytes.data() + written, bytes.size() - written,
@@ -175,6 +217,9 @@ bool COutputFile::WriteAt(std::span<const std::uint8_t> bytes, std::int64_t offs
 }
 
 bool COutputFile::Commit(std::string& error) {
+    if (!Flush(error)) {
+        return false;
+    }
     if (finalPath.empty()) {
         // Written in place: nothing to flush to a disk (pipes and terminals refuse fsync), nothing
         // to rename; closing reports what the device reports.
