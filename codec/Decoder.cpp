@@ -19,9 +19,7 @@ void SynthesisFilter(std::span<double, kSubframeSamples> subframe, const LpcSet&
 void CSpeechCodec::DecodeFrame(ConstPackedFrameView frame, SampleFrame out, std::int16_t erased) noexcept {
     DecodedFrame decoded;
     DecodeSynthesis(frame, decoded, erased);
-    for (int n = 0; n < kFrameSamples; ++n) {
-        out[n] = RoundToSample(decoded.synthesis[n]);
-    }
+    RoundToSamples(decoded.synthesis.data(), out.data(), out.size());
 }
 
 void CSpeechCodec::DecodeSynthesis(ConstPackedFrameView frame, DecodedFrame& decoded,

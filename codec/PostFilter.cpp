@@ -409,9 +409,7 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
     work.Shape(kSubframes - 1, true);
     work.Form(kSubframes - 1, enhanced, [](int) {});
     work.Finish();
-    for (int n = 0; n < kFrameSamples; ++n) {
-        out[n] = RoundToSample(enhanced[n]);
-    }
+    RoundToSamples(enhanced.data(), out.data(), out.size());
 }
 
 } // namespace velmar

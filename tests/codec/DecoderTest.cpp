@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 namespace velmar {
 namespace {
@@ -43,7 +45,7 @@ TEST(Decoder, FreshStateHasTheStartingValues) {
     EXPECT_EQ(codec.encoder.lpc.sineDetector, 0);
 }
 
-TEST(Rounding, HalfAwayFromZeroAndClippedAtTheEdges) {
+TEST(Rounding, HalfAwayFromZeroAndClippedAtTheEdgesAlikeOneAndTwoAtATime) {
     const struct {
         double in;
         std::int16_t out;
@@ -65,6 +67,27 @@ TEST(Rounding, HalfAwayFromZeroAndClippedAtTheEdges) {
                  {std::numeric_limits<double>::quiet_NaN(), 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(RoundToSample(c.in), c.out) << c.in;
+    }
+    // The two-lane run over every case, each boundary's neighbours and random speech-range values
+    // (an odd count, so the last one takes the scalar path) must give the scalar samples.
+    std::vector<double> values;
+    for (const auto& c : cases) {
+        values.push_back(c.in);
+        values.push_back(std::nextafter(c.in, 0.0));
+        values.push_back(std::nextafter(c.in, c.in < 0.0 ? -HUGE_VAL : HUGE_VAL));
+        values.push_back(-c.in);
+    }
+    values.insert(values.end(), {0.0, -0.0, 4.9e-324, -4.9e-324, 2.2e-308, -32768.0, 32767.0});
+    test::Rng rng(test::kDefaultSeed);
+    std::uniform_real_distribution<double> speech(-33000.0, 33000.0);
+    for (int i = 0; i < 1001; ++i) {
+        values.push_back(speech(rng));
+    }
+    values.resize(values.size() | 1);
+    std::vector<std::int16_t> rounded(values.size());
+    RoundToSamples(values.data(), rounded.data(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        ASSERT_EQ(rounded[i], RoundToSample(values[i])) << values[i];
     }
     EXPECT_EQ(ClampToSampleRange(32766.5), 32766.5);
     EXPECT_EQ(ClampToSampleRange(32766.51), 32767.0);
