@@ -29,28 +29,34 @@ inline DoublePair Splat(double v) noexcept {
     return DoublePair{v, v};
 }
 
-// Gain that brings the formant stage A(z/0.7) / A(z/0.9) of each subframe to the level of a flat
-// envelope, measured on the first samples of its impulse response. The four responses are
-// independent, so they run side by side in two lane pairs; each lane sums in index order.
-std::array<double, kSubframes> FormantGainTargets(const SubframeLpcSets& num, const SubframeLpcSets& den,
-                                                  double flatGain) noexcept {
-    constexpr int kPairs = kSubframes / 2;
-    std::array<std::array<DoublePair, kImpulseLength>, kPairs> h{};
-    for (int n = 0; n < kImpulseLength; ++n) {
-        for (int p = 0; p < kPairs; ++p) {
-            const LpcSet& numA = num[2 * p];
-            const LpcSet& numB = num[2 * p + 1];
-            DoublePair value = n == 0           ? Splat(1.0)
-                               : n <= kLpcOrder ? DoublePair{-numA[n - 1], -numB[n - 1]}
-                                                : Splat(0.0);
-            for (int k = 1; k <= std::min(n, kLpcOrder); ++k) {
-                value += DoublePair{den[2 * p][k - 1], den[2 * p + 1][k - 1]} * h[p][n - k];
-            }
-            h[p][n] = value;
+// The first samples of the impulse responses of the four subframes' formant stages A(z/0.7) /
+// A(z/0.9). The responses are independent, so they run side by side in two lane pairs; each lane
+// sums in index order.
+constexpr int kFormantPairs = kSubframes / 2;
+using FormantImpulses = std::array<std::array<DoublePair, kImpulseLength>, kFormantPairs>;
+
+// Sample n of every response; samples before n are already in h. A sample at a time, so that the
+// overlapped decoder can take the responses alongside its first recursion.
+inline void FormantImpulseStep(const SubframeLpcSets& num, const SubframeLpcSets& den, FormantImpulses& h,
+                               int n) noexcept {
+    for (int p = 0; p < kFormantPairs; ++p) {
+        const LpcSet& numA = num[2 * p];
+        const LpcSet& numB = num[2 * p + 1];
+        DoublePair value = n == 0           ? Splat(1.0)
+                           : n <= kLpcOrder ? DoublePair{-numA[n - 1], -numB[n - 1]}
+                                            : Splat(0.0);
+        for (int k = 1; k <= std::min(n, kLpcOrder); ++k) {
+            value += DoublePair{den[2 * p][k - 1], den[2 * p + 1][k - 1]} * h[p][n - k];
         }
+        h[p][n] = value;
     }
+}
+
+// Gain that brings each subframe's formant stage to the level of a flat envelope, measured on the
+// responses' energy.
+std::array<double, kSubframes> FormantGainTargets(const FormantImpulses& h, double flatGain) noexcept {
     std::array<double, kSubframes> targets{};
-    for (int p = 0; p < kPairs; ++p) {
+    for (int p = 0; p < kFormantPairs; ++p) {
         DoublePair energy = Splat(0.0);
         for (int n = 0; n < kImpulseLength; ++n) {
             energy += h[p][n] * h[p][n];
@@ -198,7 +204,9 @@ void LongTermSubframe(const double* residual, int subframe, int lag, const LongT
 // over a subframe's past alongside the recursions that follow it.
 class CPostFilter::CFrameWork {
 public:
-    CFrameWork(CPostFilter& postFilter, const DecodedFrame& decoded) noexcept
+    // With `gainsAlongside`, the caller takes the formant gains' responses itself with GainStep and
+    // ends them with TakeGains before the first Form.
+    CFrameWork(CPostFilter& postFilter, const DecodedFrame& decoded, bool gainsAlongside = false) noexcept
         : filter(postFilter)
         , frame(decoded) {
         for (int i = 0; i < kSubframes; ++i) {
@@ -207,13 +215,22 @@ public:
                 den[i][k] = frame.lpc[i][k] * PostFilterDenFactors[k];
             }
         }
-        targets = FormantGainTargets(num, den, kFlatEnvelopeGain);
+        if (!gainsAlongside) {
+            for (int n = 0; n < kImpulseLength; ++n) {
+                GainStep(n);
+            }
+            TakeGains();
+        }
         std::copy(filter.inputHistory.begin(), filter.inputHistory.end(), input.begin());
         std::copy(filter.residualHistory.begin(), filter.residualHistory.end(), residual.begin());
         for (int k = 0; k < kLpcOrder; ++k) {
             memory[k] = filter.outputHistory[kLpcOrder - 1 - k];
         }
     }
+
+    // Sample n (0 .. kImpulseLength - 1, in order) of the responses that measure the formant gains.
+    void GainStep(int n) noexcept { FormantImpulseStep(num, den, impulses, n); }
+    void TakeGains() noexcept { targets = FormantGainTargets(impulses, kFlatEnvelopeGain); }
 
     // Where the decoded samples of subframe i go.
     double* Input(int i) noexcept { return input.data() + kLpcOrder + kSubframeSamples * i; }
@@ -327,6 +344,7 @@ private:
     const DecodedFrame& frame;
     SubframeLpcSets num;
     SubframeLpcSets den;
+    FormantImpulses impulses;
     std::array<double, kSubframes> targets;
     FilterBuffer input;
     PostBuffer residual;
@@ -358,7 +376,7 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
     // sample of i + 2).
     DecodedFrame decoded;
     codec.DecodeExcitation(frame, decoded, erased);
-    CPostFilter::CFrameWork work(postFilter, decoded);
+    CPostFilter::CFrameWork work(postFilter, decoded, true);
     CSynthesisSteps synthesis(codec.decSynthMem);
     auto synthesise = [&](int i, int n) {
         work.Input(i)[n] = synthesis.Step(decoded.synthesis[static_cast<std::size_t>(kSubframeSamples * i + n)]);
@@ -385,6 +403,14 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
                     synthesise(i, n);
                 }
                 longTermStep(i - 1, n);
+                // The formant gains are first needed two steps on; their responses go alongside
+                // the first recursion.
+                if (i == 0 && n < kImpulseLength) {
+                    work.GainStep(n);
+                }
+            }
+            if (i == 0) {
+                work.TakeGains();
             }
         } else {
             work.Form(i - 2, enhanced, [&](int n) {
