@@ -284,34 +284,86 @@ public:
     // registers, so that each output reaches the next one's sum without a round trip through memory.
     template <typename Alongside>
     void Form(int i, std::span<double, kFrameSamples> out, Alongside alongside) noexcept {
+        FormBesideSynthesis(i, out, nullptr, nullptr, nullptr, kSubframeSamples, alongside);
+    }
+
+    // Form of subframe f with the decoder's synthesis of subframe f + 2 beside it from that
+    // subframe's sample `first` on. Two recursions whose sums sit in different registers, one
+    // after the other in the loop, run one after the other in the processor; here they share
+    // one register, the synthesis in lane 0 and the formant stage in lane 1, each summed in index
+    // order (the synthesis from 0.0, the formant stage from -0.0, to which adding its newest
+    // product gives that product exactly). `lpc` and `excitation` are the synthesis subframe's,
+    // `synthMem` its memory (newest first) in and out. Without lpc (Form), the synthesis lane
+    // never starts. alongside(n) runs after both samples n.
+    template <typename Alongside>
+    void FormBesideSynthesis(int f, std::span<double, kFrameSamples> out, const LpcSet* lpc,
+                             const double* excitation, FilterMemory* synthMem, int first,
+                             Alongside alongside) noexcept {
         double m[kLpcOrder];
-        double d[kLpcOrder];
         for (int k = 0; k < kLpcOrder; ++k) {
             m[k] = memory[k];
-            d[k] = den[i][k];
         }
-        const double target = targets[i];
+        const LpcSet& d = den[f];
+        const double target = targets[f];
         double gain = filter.gain;
-        const int first = kSubframeSamples * i;
+        const int start = kSubframeSamples * f;
         double peak = 0.0;
-        for (int n = first; n < first + kSubframeSamples; ++n) {
-            alongside(n - first);
+        // What follows the recursion at sample n: the tilt (against the output before it), the
+        // smoothed gain and the peak.
+        auto finishSample = [&](int n, double now, double previous) {
+            const double tilted = now - kTiltFactor * previous;
+            gain = kGainSmoothing * gain + (1.0 - kGainSmoothing) * target;
+            const double value = gain * tilted;
+            out[start + n] = value;
+            peak = std::max(peak, std::abs(value));
+        };
+        int n = 0;
+        for (; n < first; ++n) {
             double sum = d[0] * m[0];
 #pragma GCC unroll 9
             for (int k = 1; k < kLpcOrder; ++k) {
                 sum += d[k] * m[k];
             }
-            const double now = shaped[n] + sum;
-            const double tilted = now - kTiltFactor * m[0];
+            const double now = shaped[start + n] + sum;
+            alongside(n);
+            finishSample(n, now, m[0]);
 #pragma GCC unroll 9
             for (int k = kLpcOrder - 1; k > 0; --k) {
                 m[k] = m[k - 1];
             }
             m[0] = now;
-            gain = kGainSmoothing * gain + (1.0 - kGainSmoothing) * target;
-            const double value = gain * tilted;
-            out[n] = value;
-            peak = std::max(peak, std::abs(value));
+        }
+        if (n < kSubframeSamples) {
+            const int i = f + 2;
+            DoublePair c[kLpcOrder];
+            DoublePair pm[kLpcOrder];
+            for (int k = 0; k < kLpcOrder; ++k) {
+                c[k] = DoublePair{(*lpc)[k], d[k]};
+                pm[k] = DoublePair{(*synthMem)[k], m[k]};
+            }
+            double* decodedOut = Input(i);
+            for (; n < kSubframeSamples; ++n) {
+                DoublePair sum = {0.0, -0.0};
+#pragma GCC unroll 10
+                for (int k = 0; k < kLpcOrder; ++k) {
+                    sum += c[k] * pm[k];
+                }
+                const DoublePair fresh = DoublePair{excitation[n], shaped[start + n]} + sum;
+                const double previous = pm[0][1];
+#pragma GCC unroll 9
+                for (int k = kLpcOrder - 1; k > 0; --k) {
+                    pm[k] = pm[k - 1];
+                }
+                pm[0] = fresh;
+                decodedOut[n] = fresh[0];
+                InvertStep(i, n);
+                alongside(n);
+                finishSample(n, fresh[1], previous);
+            }
+            for (int k = 0; k < kLpcOrder; ++k) {
+                (*synthMem)[k] = pm[k][0];
+                m[k] = pm[k][1];
+            }
         }
         filter.gain = gain;
         for (int k = 0; k < kLpcOrder; ++k) {
@@ -320,8 +372,8 @@ public:
         // Sharper formants can push a loud subframe past full scale: scale it back rather than clip.
         if (peak > kSampleMax) {
             const double scale = kSampleMax / peak;
-            for (int n = first; n < first + kSubframeSamples; ++n) {
-                out[n] *= scale;
+            for (int k = start; k < start + kSubframeSamples; ++k) {
+                out[k] *= scale;
             }
         }
     }
@@ -413,12 +465,12 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
                 work.TakeGains();
             }
         } else {
-            work.Form(i - 2, enhanced, [&](int n) {
-                if (n >= first) {
-                    synthesise(i, n);
-                }
-                longTermStep(i - 1, n);
-            });
+            FilterMemory synthMem;
+            synthesis.Store(synthMem);
+            work.FormBesideSynthesis(i - 2, enhanced, &decoded.lpc[i],
+                                     decoded.synthesis.data() + kSubframeSamples * i, &synthMem, first,
+                                     [&](int n) { longTermStep(i - 1, n); });
+            synthesis = CSynthesisSteps(synthMem);
         }
         made = 0;
         if (i >= 1) {
