@@ -4,7 +4,8 @@
 # alternation for several rounds, so that the load of a shared machine falls on both alike. Prints
 # the median CPU time per benchmark with the ratio old / new, the enhanced decoder's speed against
 # the plain one, and the whole-process speed of `prmcodec encode --raw` and `prmcodec decode` on a
-# two-minute speech file beside the kernel figures (also net of a bare process start).
+# two-minute speech file beside the kernel figures (also net of a bare process start); for that
+# comparison the kernels are also timed in slices about as long as one run of the tool.
 #
 # Usage: bench/ab.sh [REVISION] [ROUNDS]    (defaults: HEAD and 5)
 # Environment: AB_KEEP=1 keeps the temporary folder; AB_FILTER restricts the benchmarks (regex);
@@ -71,6 +72,14 @@ for ((round = 1; round <= rounds; ++round)); do
             echo "$(cpu "$(tool "$side")" decode "$tmp/$side.prm" "$tmp/$side.wav")" >>"$tmp/$side-decode"
             echo "$(cpu "$(tool "$side")" --help)" >>"$tmp/$side-start"
         done
+        # The two kernels again in slices about as long as one run of the tool each, for the
+        # process/kernel figures: a run of 20 ms falls wholly in or out of a slow spell, where half
+        # a second of benchmark averages over it.
+        for slice in Encode:0.15 Decode:0.02; do
+            "$tmp/$side-build/bench/codec_bench" --benchmark_filter="^BM_${slice%:*}Frame\$" \
+                --benchmark_min_time="${slice#*:}" --benchmark_repetitions="$runs" --benchmark_format=json \
+                >"$tmp/$side-slices-${slice%:*}-$round.json" 2>/dev/null
+        done
     done
     echo "round $round of $rounds done"
 done
@@ -101,13 +110,20 @@ def median_of(path):
         return statistics.median(float(line) for line in f if line.strip())
 print(f"\nwhole process on {seconds:.1f} s of speech, median CPU seconds (x real time; kernel x real time)")
 print("the start of a process that only prints its help is also shown taken off, as 'net'")
-for step, bench in (("encode", "BM_EncodeFrame"), ("decode", "BM_DecodeFrame")):
-    for side, kernel in (("old", old), ("new", new)):
+def sliced(side, name):
+    times = []
+    for r in range(1, rounds + 1):
+        with open(f"{tmp}/{side}-slices-{name}-{r}.json") as f:
+            times += [b["cpu_time"] for b in json.load(f)["benchmarks"] if b.get("run_type") == "iteration"]
+    return statistics.median(times)
+print("the kernel figures here are taken in slices about as long as one run of the tool")
+for step, name in (("encode", "Encode"), ("decode", "Decode")):
+    for side in ("old", "new"):
         cpu = median_of(f"{tmp}/{side}-{step}")
         start = median_of(f"{tmp}/{side}-start")
         rt = seconds / cpu if cpu > 0 else float("inf")
         net = seconds / (cpu - start) if cpu > start else float("inf")
-        k = frame_seconds / (kernel[bench] * 1e-9) if bench in kernel else float("nan")
+        k = frame_seconds / (sliced(side, name) * 1e-9)
         print(f"  {step} {side}: {cpu:7.3f} s  {rt:7.0f}x  (kernel {k:.0f}x, process/kernel {rt / k:.2f},"
               f" net of {start * 1000:.1f} ms start {net / k:.2f})")
 EOF
