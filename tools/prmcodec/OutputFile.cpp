@@ -151,7 +151,7 @@ bool COutputFile::Reserve(std::uint64_t bytes, std::string& error) {
 }
 
 bool COutputFile::Write(std::span<const std::uint8_t> bytes, std::string& error) {
-    if (!rewritable) {
+    if (finalPath.empty()) {
         return WriteNow(bytes, error);
     }
     while (!bytes.empty()) {

@@ -4,9 +4,11 @@
 // run leaves nothing half-written. A symlink is followed and its target replaced the same way.
 // Standard output ("-"), devices and FIFOs are written directly: they cannot be renamed into place,
 // and replacing them with a regular file would break whoever reads them.
-// A regular file is written in whole blocks of kFileBlock bytes from its start: the page cache takes
-// aligned blocks in large pieces, which costs a fifth less system time than the same bytes in
-// odd pieces. A stream gets each Write at once, so a pipeline sees the data as it is made.
+// A file under a temporary name is written in whole blocks of kFileBlock bytes from its start: the
+// page cache takes aligned blocks in large pieces, which costs a fifth less system time than the
+// same bytes in odd pieces, and nothing of it counts before Commit anyway. What is written in place
+// gets each Write at once, so that whoever reads it sees the data as it is made, and an interrupted
+// run keeps what it had written.
 #pragma once
 
 #include "FrameFile.h"
