@@ -284,20 +284,28 @@ public:
     // registers, so that each output reaches the next one's sum without a round trip through memory.
     template <typename Alongside>
     void Form(int i, std::span<double, kFrameSamples> out, Alongside alongside) noexcept {
-        FormBesideSynthesis(i, out, nullptr, nullptr, nullptr, kSubframeSamples, alongside);
+        FormBesideSynthesis(i, out, nullptr, alongside);
     }
+
+    // The decoder's synthesis of a subframe, run beside a formant stage: its LPC set, its
+    // excitation, its memory (newest first, in and out) and the sample it starts from.
+    struct SynthesisLane {
+        const LpcSet& lpc;
+        const double* excitation;
+        FilterMemory& memory;
+        int first;
+    };
 
     // Form of subframe f with the decoder's synthesis of subframe f + 2 beside it from that
     // subframe's sample `first` on. Two recursions whose sums sit in different registers, one
     // after the other in the loop, run one after the other in the processor; here they share
     // one register, the synthesis in lane 0 and the formant stage in lane 1, each summed in index
     // order (the synthesis from 0.0, the formant stage from -0.0, to which adding its newest
-    // product gives that product exactly). `lpc` and `excitation` are the synthesis subframe's,
-    // `synthMem` its memory (newest first) in and out. Without lpc (Form), the synthesis lane
-    // never starts. alongside(n) runs after both samples n.
+    // product gives that product exactly); the synthesis lane takes CSynthesisSteps::Step's
+    // steps. Without a lane (Form) the formant stage runs alone. alongside(n) runs after both
+    // samples n.
     template <typename Alongside>
-    void FormBesideSynthesis(int f, std::span<double, kFrameSamples> out, const LpcSet* lpc,
-                             const double* excitation, FilterMemory* synthMem, int first,
+    void FormBesideSynthesis(int f, std::span<double, kFrameSamples> out, const SynthesisLane* lane,
                              Alongside alongside) noexcept {
         double m[kLpcOrder];
         for (int k = 0; k < kLpcOrder; ++k) {
@@ -317,6 +325,7 @@ public:
             out[start + n] = value;
             peak = std::max(peak, std::abs(value));
         };
+        const int first = lane != nullptr ? lane->first : kSubframeSamples;
         int n = 0;
         for (; n < first; ++n) {
             double sum = d[0] * m[0];
@@ -338,8 +347,8 @@ public:
             DoublePair c[kLpcOrder];
             DoublePair pm[kLpcOrder];
             for (int k = 0; k < kLpcOrder; ++k) {
-                c[k] = DoublePair{(*lpc)[k], d[k]};
-                pm[k] = DoublePair{(*synthMem)[k], m[k]};
+                c[k] = DoublePair{lane->lpc[k], d[k]};
+                pm[k] = DoublePair{lane->memory[k], m[k]};
             }
             double* decodedOut = Input(i);
             for (; n < kSubframeSamples; ++n) {
@@ -348,7 +357,7 @@ public:
                 for (int k = 0; k < kLpcOrder; ++k) {
                     sum += c[k] * pm[k];
                 }
-                const DoublePair fresh = DoublePair{excitation[n], shaped[start + n]} + sum;
+                const DoublePair fresh = DoublePair{lane->excitation[n], shaped[start + n]} + sum;
                 const double previous = pm[0][1];
 #pragma GCC unroll 9
                 for (int k = kLpcOrder - 1; k > 0; --k) {
@@ -361,7 +370,7 @@ public:
                 finishSample(n, fresh[1], previous);
             }
             for (int k = 0; k < kLpcOrder; ++k) {
-                (*synthMem)[k] = pm[k][0];
+                lane->memory[k] = pm[k][0];
                 m[k] = pm[k][1];
             }
         }
@@ -467,9 +476,9 @@ void DecodeEnhancedFrame(CSpeechCodec& codec, CPostFilter& postFilter, ConstPack
         } else {
             FilterMemory synthMem;
             synthesis.Store(synthMem);
-            work.FormBesideSynthesis(i - 2, enhanced, &decoded.lpc[i],
-                                     decoded.synthesis.data() + kSubframeSamples * i, &synthMem, first,
-                                     [&](int n) { longTermStep(i - 1, n); });
+            const CPostFilter::CFrameWork::SynthesisLane lane{
+                decoded.lpc[i], decoded.synthesis.data() + kSubframeSamples * i, synthMem, first};
+            work.FormBesideSynthesis(i - 2, enhanced, &lane, [&](int n) { longTermStep(i - 1, n); });
             synthesis = CSynthesisSteps(synthMem);
         }
         made = 0;
