@@ -5,7 +5,8 @@
 # the median CPU time per benchmark with the ratio old / new, the enhanced decoder's speed against
 # the plain one, and the whole-process speed of `prmcodec encode --raw` and `prmcodec decode` on a
 # two-minute speech file beside the kernel figures (also net of a bare process start); for that
-# comparison the kernels are also timed in slices about as long as one run of the tool.
+# comparison the kernels are also timed in slices about as long as one run of the tool, and the two
+# are set side by side at their medians and at their fastest runs.
 #
 # Usage: bench/ab.sh [REVISION] [ROUNDS]    (defaults: HEAD and 5)
 # Environment: AB_KEEP=1 keeps the temporary folder; AB_FILTER restricts the benchmarks (regex);
@@ -94,36 +95,41 @@ def times(side):
         with open(f"{tmp}/{side}-{r}.json") as f:
             for b in json.load(f)["benchmarks"]:
                 out.setdefault(b["name"], []).append(b["cpu_time"])
-    return {k: statistics.median(v) for k, v in out.items()}
-old, new = times("old"), times("new")
-print(f"\n{'benchmark':<28}{'old ns':>12}{'new ns':>12}{'old/new':>10}")
+    return out
+old_all, new_all = times("old"), times("new")
+old = {k: statistics.median(v) for k, v in old_all.items()}
+new = {k: statistics.median(v) for k, v in new_all.items()}
+print("\nmedians of the rounds, and old/new also at the fastest round of each (interference only slows)")
+print(f"{'benchmark':<28}{'old ns':>12}{'new ns':>12}{'old/new':>10}{'fastest':>10}")
 for name in new:
     if name in old:
-        print(f"{name:<28}{old[name]:>12.0f}{new[name]:>12.0f}{old[name] / new[name]:>10.2f}")
+        print(f"{name:<28}{old[name]:>12.0f}{new[name]:>12.0f}{old[name] / new[name]:>10.2f}"
+              f"{min(old_all[name]) / min(new_all[name]):>10.2f}")
     else:
-        print(f"{name:<28}{'-':>12}{new[name]:>12.0f}{'-':>10}")
+        print(f"{name:<28}{'-':>12}{new[name]:>12.0f}{'-':>10}{'-':>10}")
 frame_seconds = 240 / 8000
 if "BM_DecodeFrame" in new and "BM_DecodeEnhancedFrame" in new:
     print(f"\nenhanced decoding at {new['BM_DecodeFrame'] / new['BM_DecodeEnhancedFrame']:.2f} of the plain decoder's speed")
-def median_of(path):
+def values_of(path):
     with open(path) as f:
-        return statistics.median(float(line) for line in f if line.strip())
-print(f"\nwhole process on {seconds:.1f} s of speech, median CPU seconds (x real time; kernel x real time)")
-print("the start of a process that only prints its help is also shown taken off, as 'net'")
+        return [float(line) for line in f if line.strip()]
 def sliced(side, name):
     times = []
     for r in range(1, rounds + 1):
         with open(f"{tmp}/{side}-slices-{name}-{r}.json") as f:
-            times += [b["cpu_time"] for b in json.load(f)["benchmarks"] if b.get("run_type") == "iteration"]
-    return statistics.median(times)
-print("the kernel figures here are taken in slices about as long as one run of the tool")
+            times += [b["cpu_time"] * 1e-9 for b in json.load(f)["benchmarks"] if b.get("run_type") == "iteration"]
+    return times
+print(f"\nwhole process on {seconds:.1f} s of speech, CPU seconds and x real time, beside the kernel's x real time")
+print("the kernel is timed here in slices about as long as one run of the tool; process/kernel is given")
+print("at the medians and at the fastest runs of each: a shared machine switches between two speeds for")
+print("seconds at a time, so medians may mix the two, while the fastest runs of both are at the same")
+print("speed; 'net' takes off the start of a process that only prints its help")
 for step, name in (("encode", "Encode"), ("decode", "Decode")):
     for side in ("old", "new"):
-        cpu = median_of(f"{tmp}/{side}-{step}")
-        start = median_of(f"{tmp}/{side}-start")
-        rt = seconds / cpu if cpu > 0 else float("inf")
-        net = seconds / (cpu - start) if cpu > start else float("inf")
-        k = frame_seconds / (sliced(side, name) * 1e-9)
-        print(f"  {step} {side}: {cpu:7.3f} s  {rt:7.0f}x  (kernel {k:.0f}x, process/kernel {rt / k:.2f},"
-              f" net of {start * 1000:.1f} ms start {net / k:.2f})")
+        proc, start = values_of(f"{tmp}/{side}-{step}"), values_of(f"{tmp}/{side}-start")
+        kernel = [t / frame_seconds * seconds for t in sliced(side, name)] # seconds for the whole file
+        cpu, k = statistics.median(proc), statistics.median(kernel)
+        print(f"  {step} {side}: {cpu:7.3f} s  {seconds / cpu:6.0f}x  (kernel {seconds / k:.0f}x)  process/kernel:"
+              f" medians {k / cpu:.2f}, fastest {min(kernel) / min(proc):.2f},"
+              f" net of {min(start) * 1000:.1f} ms start {min(kernel) / (min(proc) - min(start)):.2f}")
 EOF
