@@ -127,9 +127,11 @@ print("speed; 'net' takes off the start of a process that only prints its help")
 for step, name in (("encode", "Encode"), ("decode", "Decode")):
     for side in ("old", "new"):
         proc, start = values_of(f"{tmp}/{side}-{step}"), values_of(f"{tmp}/{side}-start")
-        kernel = [t / frame_seconds * seconds for t in sliced(side, name)] # seconds for the whole file
+        kernel = [t / frame_seconds * seconds for t in sliced(side, name)]  # seconds for the whole file
         cpu, k = statistics.median(proc), statistics.median(kernel)
+        bare = min(proc) - min(start)
+        net = f"{min(kernel) / bare:.2f}" if bare > 0 else "-"
         print(f"  {step} {side}: {cpu:7.3f} s  {seconds / cpu:6.0f}x  (kernel {seconds / k:.0f}x)  process/kernel:"
               f" medians {k / cpu:.2f}, fastest {min(kernel) / min(proc):.2f},"
-              f" net of {min(start) * 1000:.1f} ms start {min(kernel) / (min(proc) - min(start)):.2f}")
+              f" net of {min(start) * 1000:.1f} ms start {net}")
 EOF
