@@ -94,6 +94,11 @@ TEST(PrmcodecPipelines, StandardOutputHoldsOnlyTheDataAndMessagesGoToStandardErr
         {"decode raw to a pipe", "\"$T\" decode --raw speech.prm - | cat", "decoded.pcm", 0, "Decoded"},
         {"decode /dev/stdin", "cat speech.prm | \"$T\" decode --raw-output /dev/stdin - | cat", "decoded.pcm",
          0, "Decoded"},
+        // Their links name "pipe:[...]", no path: the name itself must be opened, not followed.
+        {"decode to a pipe named /dev/stdout", "\"$T\" decode --raw speech.prm /dev/stdout | cat", "decoded.pcm",
+         0, "into /dev/stdout"},
+        {"encode to a pipe named /proc/self/fd/1", "\"$T\" encode --raw speech.pcm /proc/self/fd/1 | cat",
+         "reference.prm", 0, "Encoded"},
         {"encode a piped FLAC", "cat speech.flac | \"$T\" encode - - | cat", "reference.prm", 0,
          "from standard input"},
         {"encode piped raw speech", "cat speech.pcm | \"$T\" encode --raw - - | cat", "reference.prm", 0,

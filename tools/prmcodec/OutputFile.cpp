@@ -90,24 +90,25 @@ bool COutputFile::Create(const std::string& destination, std::string& error) {
             return false;
         }
     } else {
-        std::string target;
-        if (!FollowSymlinks(destination, target)) {
-            error = CannotCreate(destination, ELOOP);
-            return false;
-        }
+        // What the name leads to, through every link: /dev/stdout and /proc/self/fd/N lead to an
+        // inherited pipe although their links name no path that could be followed by hand.
         struct stat info {};
-        const bool exists = ::stat(target.c_str(), &info) == 0;
+        const bool exists = ::stat(destination.c_str(), &info) == 0;
         if (exists && S_ISDIR(info.st_mode)) {
             error = CannotCreate(destination, EISDIR);
             return false;
         }
+        std::string target;
         if (exists && !S_ISREG(info.st_mode)) {
-            // A device, FIFO or socket: written in place, never replaced.
-            file = CFileDescriptor(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
+            // A device, FIFO or pipe: written in place, never replaced.
+            file = CFileDescriptor(::open(destination.c_str(), O_WRONLY | O_CLOEXEC));
             if (!file.IsOpen()) {
                 error = CannotCreate(destination, errno);
                 return false;
             }
+        } else if (!FollowSymlinks(destination, target)) {
+            error = CannotCreate(destination, ELOOP);
+            return false;
         } else {
             std::string pattern = TemporaryPattern(target);
             const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
